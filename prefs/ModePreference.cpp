@@ -1,0 +1,50 @@
+// The stored mode: one REG_DWORD under the current user's key, every handle closed before return.
+#include "prefs/ModePreference.h"
+
+#include <windows.h>
+
+namespace {
+
+constexpr wchar_t kKeyPath[] = L"Software\\Tolvek\\Quenby";
+constexpr wchar_t kValueName[] = L"PelloranMode";
+constexpr DWORD kDefaultMode = 1;  // "Adapter Mode", stored when nothing readable is there
+
+LSTATUS WriteMode(HKEY key, DWORD mode) {
+    return ::RegSetValueExW(key, kValueName, 0 /* reserved */, REG_DWORD,
+                            reinterpret_cast<const BYTE*>(&mode), sizeof(mode));
+}
+
+// The stored number. Data of up to 4 bytes of any type is read as a little-endian number, a shorter
+// value zero-extended; anything that does not fit (or no value at all) is replaced by the default.
+DWORD ReadMode(HKEY key) {
+    BYTE data[sizeof(DWORD)] = {};
+    DWORD size = sizeof(data);
+    if (::RegQueryValueExW(key, kValueName, nullptr /* reserved */, nullptr /* type: not asked */, data,
+                           &size) != ERROR_SUCCESS) {
+        WriteMode(key, kDefaultMode);  // a failure here is silent
+        return kDefaultMode;
+    }
+    DWORD mode = 0;
+    for (DWORD i = size; i-- > 0;) mode = (mode << 8) | data[i];
+    return mode;
+}
+
+}  // namespace
+
+void AccessModePreference(int operation, int& value) {
+    HKEY root = nullptr;
+    if (::RegOpenCurrentUser(KEY_ALL_ACCESS, &root) != ERROR_SUCCESS) return;
+
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(root, kKeyPath, 0 /* reserved */, nullptr /* no class */, REG_OPTION_NON_VOLATILE,
+                          KEY_ALL_ACCESS, nullptr /* default security */, &key,
+                          nullptr /* created or opened: either will do */) == ERROR_SUCCESS) {
+        if (operation == MODE_PREFERENCE_READ) {
+            value = static_cast<int>(ReadMode(key));
+        } else if (operation == MODE_PREFERENCE_WRITE) {
+            WriteMode(key, static_cast<DWORD>(value));
+        }
+        ::RegCloseKey(key);
+    }
+    ::RegCloseKey(root);
+}

@@ -1,0 +1,57 @@
+// The settings dialog: shows whether the USB charging feature is on, switches it and chooses its mode.
+#pragma once
+
+#include "framework/Afx.h"
+
+#include <string>
+
+class CPelloranDlg : public CDialog {
+public:
+    CPelloranDlg();
+    ~CPelloranDlg() override;
+
+    BOOL OnInitDialog() override;
+
+    int m_bFirmwareReady = 0;     // 1 once the firmware's management object has been found
+    int m_nLanguage = 1;          // section of the language file
+    std::wstring m_strDescription;
+    HICON m_hIcon;
+
+protected:
+    // Sets m_nLanguage from the language of the user's locale.
+    void ChooseLanguage();
+    // The text of key S<key> in this dialog's language.
+    std::wstring GetLangText(int key, const std::wstring& filePath) const;
+    // Appends key S<key> (after a line break when key is 0) to the description.
+    void AppendLangText(int key, const std::wstring& filePath);
+
+    // void OnSysCommand(UINT nID, LPARAM lParam)
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    // void OnPaint()
+    void OnPaint();
+    // HCURSOR OnQueryDragIcon()
+    HCURSOR OnQueryDragIcon();
+    // void OnBnClickedX()
+    void OnBnClickedEnable();
+    void OnBnClickedDisable();
+    void OnBnClickedAdapterMode();
+    void OnBnClickedAdapterBatteryMode();
+    // void OnDestroy()
+    void OnDestroy();
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    // Enables the controls of the on form, or those of the off form.
+    void EnableSwitchControls(bool on) const;
+    // Sets the state text to the on or off text, read anew from the language file.
+    void ShowStateText(bool on) const;
+    // Sends a control value to the firmware, only while it is ready.
+    void SendControl(int controlValue) const;
+};
+
+// True for the system commands that open the about box: the low four bits do not count.
+bool IsAboutCommand(UINT nID);
+
+// Where an icon of cx by cy pixels stands centred in the client rectangle (truncating division).
+POINT CenteredIconOrigin(const RECT& client, int cxIcon, int cyIcon);
