@@ -1,0 +1,116 @@
+// The thin framework: message maps chained to their bases, modal dialogs and their owners, and
+// default processing of what a handler passes on.
+#include "framework/Afx.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+constexpr UINT kTemplate = 1;     // the test's own dialog template
+constexpr UINT kButton = 10;      // its one push button
+constexpr UINT kRunNested = 11;   // a command that opens a second dialog
+constexpr UINT kCheckOwner = 12;  // a command that looks at the owner, then ends the dialog
+
+CWinApp g_app;  // the framework wants its one application object
+
+// A dialog that records what reaches its handlers and ends the way the test asks.
+class ProbeDialog : public CDialog {
+public:
+    explicit ProbeDialog(std::vector<UINT> toPost = {}) : CDialog(kTemplate), m_toPost(std::move(toPost)) {}
+
+    BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        for (UINT message : m_toPost) {
+            if (message == WM_SYSCOMMAND)
+                ::PostMessageW(m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+            else
+                ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(message, BN_CLICKED), 0);
+        }
+        m_owner = ::GetWindow(m_hWnd, GW_OWNER);
+        return TRUE;
+    }
+
+    // What a nested dialog sees of its owner, inside its modal loop.
+    void OnCheckOwner() {
+        m_ownerEnabled = m_owner != nullptr && ::IsWindowEnabled(m_owner);
+        EndDialog(77);
+    }
+
+    void OnPressed() { m_log.push_back(kButton); }
+    void OnRunNested() {
+        ProbeDialog nested({kCheckOwner});
+        m_nestedResult = nested.DoModal();
+        m_nestedOwner = nested.m_owner;
+        m_nestedOwnerEnabled = nested.m_ownerEnabled;
+        m_enabledAfterNested = ::IsWindowEnabled(m_hWnd);
+        EndDialog(55);
+    }
+    void OnSysCommand(UINT nID, LPARAM lParam) {
+        m_log.push_back(nID);
+        CDialog::OnSysCommand(nID, lParam);  // default processing: the close command ends the dialog
+    }
+
+    std::vector<UINT> m_toPost;
+    std::vector<UINT> m_log;
+    HWND m_owner = nullptr;
+    bool m_ownerEnabled = false;
+    INT_PTR m_nestedResult = 0;
+    HWND m_nestedOwner = nullptr;
+    bool m_nestedOwnerEnabled = true;
+    bool m_enabledAfterNested = false;
+
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(ProbeDialog, CDialog)
+    ON_BN_CLICKED(kButton, OnPressed)
+    ON_BN_CLICKED(kRunNested, OnRunNested)
+    ON_BN_CLICKED(kCheckOwner, OnCheckOwner)
+    ON_WM_SYSCOMMAND()
+END_MESSAGE_MAP()
+
+TEST(MessageMapTest, OwnEntriesFirstThenTheBaseChain) {
+    ProbeDialog dialog;
+    const AFX_MSGMAP_ENTRY* own = dialog.FindMessageEntry(WM_COMMAND, MAKEWPARAM(kButton, BN_CLICKED));
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(own->nID, kButton);
+    // IDOK and IDCANCEL come from the dialog base's map.
+    EXPECT_NE(dialog.FindMessageEntry(WM_COMMAND, MAKEWPARAM(IDOK, 0)), nullptr);
+    EXPECT_NE(dialog.FindMessageEntry(WM_COMMAND, MAKEWPARAM(IDCANCEL, 0)), nullptr);
+    // A different notification from a mapped control, or an unmapped message, finds nothing.
+    EXPECT_EQ(dialog.FindMessageEntry(WM_COMMAND, MAKEWPARAM(kButton, BN_SETFOCUS)), nullptr);
+    EXPECT_EQ(dialog.FindMessageEntry(WM_TIMER, 1), nullptr);
+    EXPECT_EQ(dialog.FindMessageEntry(WM_PAINT, 0), nullptr);
+    // The application's map holds the Help command.
+    EXPECT_NE(g_app.FindMessageEntry(WM_COMMAND, MAKEWPARAM(ID_HELP, 0)), nullptr);
+}
+
+TEST(ModalDialogTest, HandlersRunAndCancelEndsTheDialog) {
+    ProbeDialog dialog({kButton, kButton, IDCANCEL});
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_EQ(dialog.m_log, (std::vector<UINT>{kButton, kButton}));
+    EXPECT_EQ(dialog.m_hWnd, nullptr) << "the window is gone once the modal run returns";
+}
+
+TEST(ModalDialogTest, PassedOnSystemCommandGetsDefaultProcessing) {
+    // SC_CLOSE reaches the handler, which passes it on: the default processing closes the dialog.
+    ProbeDialog dialog({WM_SYSCOMMAND});
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_EQ(dialog.m_log, (std::vector<UINT>{SC_CLOSE}));
+}
+
+TEST(ModalDialogTest, NestedDialogIsOwnedByTheMainWindowWhichIsDisabledMeanwhile) {
+    ProbeDialog outer({kRunNested});
+    g_app.m_pMainWnd = &outer;
+    EXPECT_EQ(outer.DoModal(), 55);
+    g_app.m_pMainWnd = nullptr;
+    EXPECT_EQ(outer.m_owner, nullptr) << "the main window itself has no owner";
+    EXPECT_EQ(outer.m_nestedResult, 77);
+    EXPECT_NE(outer.m_nestedOwner, nullptr);
+    EXPECT_FALSE(outer.m_nestedOwnerEnabled) << "the owner stays disabled while the nested dialog runs";
+    EXPECT_TRUE(outer.m_enabledAfterNested);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+#include "tests/support/TestSupport.h"
+
+namespace testsupport {
+
+std::wstring WinPath(const char* unixPath) {
+    std::wstring path = L"Z:";
+    for (const char* p = unixPath; *p != '\0'; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+    return path;
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (::ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
+    ::CloseHandle(file);
+    return bytes;
+}
+
+std::wstring ToolPath() { return WinPath(PELLORAN_EXE_PATH); }
+
+ToolProcess::ToolProcess(const std::wstring& exePath) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    std::wstring commandLine = L"\"" + exePath + L"\"";
+    if (!::CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                          nullptr /* the test's environment */, nullptr /* its directory */, &startup,
+                          &m_info))
+        m_info = {};
+}
+
+ToolProcess::~ToolProcess() {
+    if (m_info.hProcess == nullptr) return;
+    if (running()) {
+        ::TerminateProcess(m_info.hProcess, 1);
+        ::WaitForSingleObject(m_info.hProcess, 5000);
+    }
+    ::CloseHandle(m_info.hThread);
+    ::CloseHandle(m_info.hProcess);
+}
+
+DWORD ToolProcess::WaitForExit(DWORD timeoutMs) {
+    if (m_info.hProcess == nullptr) return STILL_ACTIVE;
+    ::WaitForSingleObject(m_info.hProcess, timeoutMs);
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(m_info.hProcess, &code);
+    return code;
+}
+
+bool ToolProcess::running() const {
+    return m_info.hProcess != nullptr && ::WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+namespace {
+
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectVisibleWindow(HWND hwnd, LPARAM lParam) {
+    auto* search = reinterpret_cast<WindowSearch*>(lParam);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    if (owner == search->pid && ::IsWindowVisible(hwnd)) search->found.push_back(hwnd);
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> VisibleWindowsOf(DWORD pid) {
+    WindowSearch search{pid, {}};
+    ::EnumWindows(&CollectVisibleWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForWindow(DWORD pid, const wchar_t* caption, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    do {
+        for (HWND hwnd : VisibleWindowsOf(pid))
+            if (caption == nullptr || TextOf(hwnd) == caption) return hwnd;
+        ::Sleep(5);
+    } while (::GetTickCount() - start < timeoutMs);
+    return nullptr;
+}
+
+std::wstring TextOf(HWND hwnd) {
+    wchar_t text[2048] = {};
+    DWORD_PTR length = 0;
+    if (!::SendMessageTimeoutW(hwnd, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                               5000, &length))
+        return L"";
+    return std::wstring(text, length);
+}
+
+std::wstring ClassOf(HWND hwnd) {
+    wchar_t name[256] = {};
+    const int length = ::GetClassNameW(hwnd, name, 256);
+    return std::wstring(name, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,53 @@
+// Helpers shared by the test programs: paths under Wine, and driving the real Pelloran.exe from
+// outside as a user would (start it, find its windows, read and click its controls).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A Unix path of the build machine as Wine sees it (drive Z: maps the Unix root).
+std::wstring WinPath(const char* unixPath);
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
+
+// The built Pelloran.exe, as a Windows path.
+std::wstring ToolPath();
+
+// A started copy of the tool; it is ended (if still running) when the object goes.
+class ToolProcess {
+public:
+    // Starts the executable (the tool unless told otherwise) with the test's own environment.
+    explicit ToolProcess(const std::wstring& exePath = ToolPath());
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    bool started() const { return m_info.hProcess != nullptr; }
+    DWORD pid() const { return m_info.dwProcessId; }
+    // Waits for the process to end; its exit code, or STILL_ACTIVE after the time-out.
+    DWORD WaitForExit(DWORD timeoutMs);
+    bool running() const;
+
+private:
+    PROCESS_INFORMATION m_info{};
+};
+
+// The visible top-level windows of a process, newest state.
+std::vector<HWND> VisibleWindowsOf(DWORD pid);
+
+// Waits up to timeoutMs for a visible top-level window of the process with the given caption
+// (any caption when null); null when none appears.
+HWND WaitForWindow(DWORD pid, const wchar_t* caption, DWORD timeoutMs);
+
+// The text of a window or control, read the way another process reads it.
+std::wstring TextOf(HWND hwnd);
+
+// Caption of a window's class, e.g. "#32770" for dialogs and message boxes.
+std::wstring ClassOf(HWND hwnd);
+
+}  // namespace testsupport
