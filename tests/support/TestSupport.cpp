@@ -102,4 +102,53 @@ std::wstring ClassOf(HWND hwnd) {
     return std::wstring(name, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
+namespace {
+
+// Polls the process's visible windows until one satisfies the test.
+template <typename Test>
+HWND WaitForWindowWhere(DWORD pid, DWORD timeoutMs, Test test) {
+    const DWORD start = ::GetTickCount();
+    do {
+        for (HWND hwnd : pid != 0 ? VisibleWindowsOf(pid) : std::vector<HWND>{})
+            if (test(hwnd)) return hwnd;
+        if (pid == 0) {
+            HWND hwnd = nullptr;
+            while ((hwnd = ::FindWindowExW(nullptr, hwnd, L"#32770", L"Pelloran")) != nullptr)
+                if (::IsWindowVisible(hwnd) && test(hwnd)) return hwnd;
+        }
+        ::Sleep(5);
+    } while (::GetTickCount() - start < timeoutMs);
+    return nullptr;
+}
+
+}  // namespace
+
+HWND WaitForSettingsDialog(DWORD pid, DWORD timeoutMs) {
+    return WaitForWindowWhere(pid, timeoutMs, [](HWND hwnd) {
+        return ClassOf(hwnd) == L"#32770" && TextOf(hwnd) == L"Pelloran" && ::GetDlgItem(hwnd, 1002) != nullptr;
+    });
+}
+
+HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
+    return WaitForWindowWhere(pid, timeoutMs, [](HWND hwnd) {
+        return ClassOf(hwnd) == L"#32770" && ::GetDlgItem(hwnd, 0xFFFF) != nullptr &&
+               ::GetDlgItem(hwnd, 1002) == nullptr;
+    });
+}
+
+ControlState StateOf(HWND dialog, int controlId) {
+    HWND control = ::GetDlgItem(dialog, controlId);
+    if (control == nullptr) return {L"", false, false};
+    DWORD_PTR check = 0;
+    ::SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &check);
+    return {TextOf(control), ::IsWindowEnabled(control) != FALSE, check == BST_CHECKED};
+}
+
+void Click(HWND dialog, int controlId) {
+    HWND control = ::GetDlgItem(dialog, controlId);
+    if (control == nullptr) return;
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 30000, &ignored);
+}
+
 }  // namespace testsupport

@@ -50,4 +50,22 @@ std::wstring TextOf(HWND hwnd);
 // Caption of a window's class, e.g. "#32770" for dialogs and message boxes.
 std::wstring ClassOf(HWND hwnd);
 
+// The settings dialog of a process (or of any process when pid is 0): the visible dialog captioned
+// "Pelloran" that holds the Enable button; null when none appears within timeoutMs.
+HWND WaitForSettingsDialog(DWORD pid, DWORD timeoutMs);
+
+// A message box of a process (a dialog with the static text 0xFFFF); null when none appears.
+HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs);
+
+// What a user sees of one control.
+struct ControlState {
+    std::wstring text;
+    bool enabled;
+    bool checked;
+};
+ControlState StateOf(HWND dialog, int controlId);
+
+// Clicks a button as a user would; returns once the program has handled the click.
+void Click(HWND dialog, int controlId);
+
 }  // namespace testsupport

@@ -1,0 +1,84 @@
+// A small driver for the running Pelloran dialog, used by the demo and the screenshot script:
+//   pelloran_driver wait [ms]      wait for the settings dialog (or a message box) to appear
+//   pelloran_driver state          print what the dialog shows, control by control
+//   pelloran_driver click ID       click a button of the dialog as a user would
+//   pelloran_driver close          close the dialog as with its close box
+//   pelloran_driver rect           print the dialog's screen rectangle: x y width height
+// Exit code 0 when it did what was asked, 1 when there was no dialog.
+#include "tests/support/TestSupport.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+using namespace testsupport;
+
+constexpr struct {
+    int id;
+    const char* name;
+} kControls[] = {
+    {1006, "label"}, {1001, "state"}, {1002, "enable"}, {1003, "disable"},
+    {1004, "adapter"}, {1005, "adapter+battery"}, {1013, "description"},
+};
+
+void PrintUtf8(const std::wstring& text) {
+    char buffer[8192];
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), buffer,
+                                        sizeof(buffer) - 1, nullptr, nullptr);
+    buffer[n > 0 ? n : 0] = '\0';
+    std::fputs(buffer, stdout);
+}
+
+int PrintState(HWND dialog) {
+    for (const auto& control : kControls) {
+        const ControlState state = StateOf(dialog, control.id);
+        std::wstring text = state.text;
+        for (wchar_t& c : text)
+            if (c == L'\r' || c == L'\n') c = L' ';
+        if (text.size() > 90) text = text.substr(0, 87) + L"...";
+        std::printf("%-16s %-8s %-8s ", control.name, state.enabled ? "enabled" : "disabled",
+                    control.id == 1004 || control.id == 1005 ? (state.checked ? "checked" : "clear") : "");
+        PrintUtf8(text);
+        std::printf("\n");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring command = argc > 1 ? argv[1] : L"state";
+    const DWORD waitMs = command == L"wait" && argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : 10000;
+    HWND dialog = WaitForSettingsDialog(0, waitMs);
+    if (dialog == nullptr) {
+        if (HWND box = ::FindWindowExW(nullptr, nullptr, L"#32770", L"Pelloran")) {
+            std::printf("message box: ");
+            PrintUtf8(TextOf(::GetDlgItem(box, 0xFFFF)));
+            std::printf("\n");
+        } else {
+            std::printf("no Pelloran dialog\n");
+        }
+        return 1;
+    }
+    if (command == L"wait") return 0;
+    if (command == L"state") return PrintState(dialog);
+    if (command == L"click" && argc > 2) {
+        Click(dialog, static_cast<int>(std::wcstol(argv[2], nullptr, 10)));
+        return 0;
+    }
+    if (command == L"rect") {
+        RECT r;
+        ::GetWindowRect(dialog, &r);
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        return 0;
+    }
+    if (command == L"close") {
+        ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        for (int i = 0; i < 500 && ::IsWindow(dialog); ++i) ::Sleep(10);
+        return ::IsWindow(dialog) ? 1 : 0;
+    }
+    std::fprintf(stderr, "usage: pelloran_driver wait [ms] | state | click ID | close | rect\n");
+    return 2;
+}
