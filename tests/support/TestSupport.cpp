@@ -88,9 +88,9 @@ HWND WaitForWindow(DWORD pid, const wchar_t* caption, DWORD timeoutMs) {
 }
 
 std::wstring TextOf(HWND hwnd) {
-    wchar_t text[2048] = {};
+    static wchar_t text[8192];
     DWORD_PTR length = 0;
-    if (!::SendMessageTimeoutW(hwnd, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+    if (!::SendMessageTimeoutW(hwnd, WM_GETTEXT, 8192, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
                                5000, &length))
         return L"";
     return std::wstring(text, length);
