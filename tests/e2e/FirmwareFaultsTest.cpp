@@ -150,8 +150,11 @@ TEST_F(FirmwareFaultsTest, InstanceWithoutAPathNeverCrashesTheProgram) {
         return;
     }
     ASSERT_NE(Dialog(), nullptr);
-    for (const LogEntry& entry : Log())
-        if (entry.event == L"ExecMethod") EXPECT_EQ(entry.Field(L"path"), L"<null>");
+    for (const LogEntry& entry : Log()) {
+        if (entry.event == L"ExecMethod") {
+            EXPECT_EQ(entry.Field(L"path"), L"<null>");
+        }
+    }
     EXPECT_EQ(CloseDialog(), 0u);
 }
 
