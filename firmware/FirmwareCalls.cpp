@@ -75,6 +75,9 @@ HRESULT CallMethod(BSTR methodName, BSTR objectPath) {
     }
     WmiClient& client = *g_pWmiClient;
     wchar_t diagnostic[100];
+    // The out-parameters are this call's or none: a call that ends before ExecMethod, even with a
+    // success code, must not leave the previous call's answer to be read as its own.
+    client.pOutParams.Reset();
     ComPtr<IWbemClassObject> classDefinition;
     ComPtr<IWbemClassObject> inDefinition;
 

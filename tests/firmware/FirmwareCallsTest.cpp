@@ -208,6 +208,21 @@ INSTANTIATE_TEST_SUITE_P(FirmwareCallsTest, OutTypeTest,
                                            OutType{"MISSING", false}),
                          [](const ::testing::TestParamInfo<OutType>& info) { return std::string(info.param.type); });
 
+TEST_F(FirmwareCallsTest, AStatusCallThatExecutesNothingNeverReportsAnEarlierAnswer) {
+    ASSERT_EQ(1, StartQueried({{"StatusWord", "65537"}}));
+    int status = kUnwritten;
+    ASSERT_EQ(S_OK, GetDeviceStatus(status));
+    ASSERT_EQ(0x10001, status);
+
+    // The same client on a namespace whose class lookup answers a success code other than S_OK.
+    SimScenarioFile stopping(SimKeys{{"GetObjectHr", "WBEM_S_FALSE"}});
+    ASSERT_TRUE(ConnectNamespace(L"root\\wmi"));
+    status = kUnwritten;
+    EXPECT_TRUE(FAILED(GetDeviceStatus(status)));
+    EXPECT_EQ(kUnwritten, status) << "the status word of the earlier call was handed out again";
+    EXPECT_TRUE(stopping.Log("ExecMethod").empty());
+}
+
 TEST_F(FirmwareCallsTest, TheNextCallReleasesThePreviousCallsParameterObjects) {
     ASSERT_EQ(1, StartQueried());
     ASSERT_EQ(S_OK, SetDeviceControl(PELLORAN_CTRL_ADAPTER));
