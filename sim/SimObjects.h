@@ -35,11 +35,11 @@ protected:
         : m_session(std::move(session)), m_kind(kind), m_id(SimNextObjectId()) {}
     ~SimObject() override { SimLogLine(*m_session, L"Free").Int(L"obj", m_id).Text(L"kind", m_kind).Write(); }
 
-    // Starts a log line for a call on this object, after the scenario's latency.
+    // Starts a log line for a call on this object (timed now), then waits the scenario's latency.
     SimLogLine Call(const wchar_t* method) const {
-        m_session->Pause();
         SimLogLine line(*m_session, method);
         line.Int(L"this", m_id);
+        m_session->Pause();
         return line;
     }
 

@@ -239,30 +239,12 @@ TEST_F(SimSessionTest, FailuresCanBeLimitedToOneMethodAndCountedPerCall) {
 TEST_F(SimSessionTest, LatencyDelaysEveryCall) {
     SimScenarioFile scenario(SimKeys{{"LatencyMs", "150"}});
     Open();
-    ComPtr<IWbemClassObject> in = InParams(L"device_status", {{L"device_id", VT_I4, kDeviceId}});
     const long long start = NowMs();
+    ComPtr<IWbemClassObject> in = InParams(L"device_status", {{L"device_id", VT_I4, kDeviceId}});
+    const long long prepared = NowMs();
     EXPECT_EQ(S_OK, Exec(L"device_status", in.Get()));
-    EXPECT_GE(NowMs() - start, 140);
-}
-
-TEST_F(SimSessionTest, AnswersQueriesOfAnotherLanguageOrClass) {
-    SimScenarioFile scenario;
-    Open();
-    BSTR wql = ::SysAllocString(L"WQL");
-    BSTR sql = ::SysAllocString(L"SQL");
-    BSTR ours = ::SysAllocString(L"Select * From TolvekManagement");
-    BSTR other = ::SysAllocString(L"Select * From SomeOtherClass");
-    ComPtr<IEnumWbemClassObject> enumerator;
-    EXPECT_EQ(AsHr(WBEM_E_INVALID_QUERY_TYPE),
-              services->ExecQuery(sql, ours, 0 /* flags */, nullptr /* context */, enumerator.GetAddressOf()));
-    EXPECT_EQ(nullptr, enumerator.Get());
-    ASSERT_EQ(S_OK, services->ExecQuery(wql, other, 0 /* flags */, nullptr /* context */,
-                                        enumerator.ReleaseAndGetAddressOf()));
-    ComPtr<IWbemClassObject> object;
-    ULONG returned = 99;
-    EXPECT_EQ(AsHr(WBEM_S_FALSE), enumerator->Next(WBEM_INFINITE, 1, object.GetAddressOf(), &returned));
-    EXPECT_EQ(0u, returned) << "another class has no instances here";
-    for (BSTR text : {wql, sql, ours, other}) ::SysFreeString(text);
+    EXPECT_GE(prepared - start, 4 * 140) << "GetObject, GetMethod, SpawnInstance and Put";
+    EXPECT_GE(NowMs() - prepared, 140) << "ExecMethod";
 }
 
 }  // namespace
