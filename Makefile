@@ -23,5 +23,5 @@ demo: build
 	@scripts/demo
 
 clean:
-	@scripts/wine-prefix stop $(CURDIR)/$(BUILD)/wine/tests 2>/dev/null || true
+	@for p in tests plain bench; do scripts/wine-prefix stop $(CURDIR)/$(BUILD)/wine/$$p 2>/dev/null || true; done
 	@rm -rf $(BUILD)

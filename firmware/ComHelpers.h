@@ -30,7 +30,11 @@ public:
     Variant(const Variant&) = delete;
     Variant& operator=(const Variant&) = delete;
 
-    VARIANT* operator&() { return &m_var; }
+    // The VARIANT for a call to fill in; a value it still holds is cleared first, never leaked.
+    VARIANT* Receive() {
+        ::VariantClear(&m_var);
+        return &m_var;
+    }
     const VARIANT& get() const { return m_var; }
 
 private:

@@ -26,8 +26,9 @@ HRESULT ExecuteWithRetry(WmiClient& client, BSTR methodName, BSTR objectPath) {
         hr = client.pServices->ExecMethod(objectPath, methodName,
                                           0,        // flags: a synchronous call
                                           nullptr,  // no context
-                                          client.pInParams.Get(), client.pOutParams.ReleaseAndGetAddressOf(),
-                                          nullptr);  // no call-result object
+                                          client.pInParams.Get(),                      // in-parameters
+                                          client.pOutParams.ReleaseAndGetAddressOf(),  // out-parameters
+                                          nullptr);                                    // no call-result object
         FormatStepResult(diagnostic, L"ExecMethod returned 0x%x:", hr);
         if (SUCCEEDED(hr) || pauses == kMaxRetryPauses) return hr;
         ::Sleep(kRetryPauseMs);
@@ -75,24 +76,28 @@ HRESULT CallMethod(BSTR methodName, BSTR objectPath) {
     }
     WmiClient& client = *g_pWmiClient;
     wchar_t diagnostic[100];
+    // The out-parameters are this call's or none: a call that ends before ExecMethod, even with a
+    // success code, must not leave the previous call's answer to be read as its own.
+    client.pOutParams.Reset();
     ComPtr<IWbemClassObject> classDefinition;
     ComPtr<IWbemClassObject> inDefinition;
 
-    HRESULT hr = client.pServices->GetObject(client.bstrClass, 0, nullptr /* no context */,
+    HRESULT hr = client.pServices->GetObject(client.bstrClass, 0 /* flags */, nullptr /* no context */,
                                              classDefinition.GetAddressOf(), nullptr /* no call result */);
     FormatStepResult(diagnostic, L"GetObject returned 0x%x:", hr);
     if (hr != S_OK) goto done;
 
-    hr = classDefinition->GetMethod(methodName, 0, inDefinition.GetAddressOf(), nullptr /* no out definition */);
+    hr = classDefinition->GetMethod(methodName, 0 /* flags */, inDefinition.GetAddressOf(),
+                                    nullptr /* no out definition */);
     FormatStepResult(diagnostic, L"GetObject returned 0x%x:", hr);
     if (hr != S_OK) goto done;
 
     if (inDefinition != nullptr) {
-        hr = inDefinition->SpawnInstance(0, client.pInParams.ReleaseAndGetAddressOf());
+        hr = inDefinition->SpawnInstance(0 /* flags */, client.pInParams.ReleaseAndGetAddressOf());
         FormatStepResult(diagnostic, L"SpawnInstance returned 0x%x:", hr);
         if (hr != S_OK) goto done;
         for (WmiParam& param : client.params)
-            client.pInParams->Put(param.name, 0, &param.value, 0 /* the VARIANT's own type */);
+            client.pInParams->Put(param.name, 0 /* flags */, &param.value, 0 /* the VARIANT's own type */);
     } else {
         client.pInParams.Reset();  // a method without in-parameters gets none, not the last call's
     }
@@ -113,7 +118,8 @@ HRESULT GetDeviceStatus(int& statusWord) {
     Variant out;
     int word = 0;
     if (g_pWmiClient->pOutParams == nullptr ||
-        FAILED(g_pWmiClient->pOutParams->Get(L"ctrl_param", 0, &out, nullptr, nullptr)) ||
+        FAILED(g_pWmiClient->pOutParams->Get(L"ctrl_param", 0 /* flags */, out.Receive(),
+                                             nullptr /* no type */, nullptr /* no flavour */)) ||
         !StatusWordFrom(out.get(), word))
         return WBEM_E_TYPE_MISMATCH;  // no usable status word is a failed read, never a success
     statusWord = word;

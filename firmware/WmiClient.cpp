@@ -62,7 +62,8 @@ bool ConnectNamespace(const wchar_t* namespaceName) {
     WmiClient& client = *g_pWmiClient;
     const Bstr ns(namespaceName);
 
-    HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+    HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr /* no outer object */, CLSCTX_INPROC_SERVER,
+                                    IID_IWbemLocator,
                                     reinterpret_cast<void**>(client.pLocator.ReleaseAndGetAddressOf()));
     if (FAILED(hr)) return false;
 
@@ -88,7 +89,7 @@ namespace {
 IWbemClassObject* NextObject(IEnumWbemClassObject* enumerator, HRESULT& latest) {
     IWbemClassObject* object = nullptr;
     ULONG returned = 0;
-    latest = enumerator->Next(WBEM_INFINITE, 1, &object, &returned);
+    latest = enumerator->Next(WBEM_INFINITE, 1 /* one object */, &object, &returned);
     if (returned == 0 && object != nullptr) {
         object->Release();  // a provider that says "none" yet hands back an object
         object = nullptr;
@@ -100,7 +101,8 @@ IWbemClassObject* NextObject(IEnumWbemClassObject* enumerator, HRESULT& latest) 
 BSTR InstancePath(IWbemClassObject* object) {
     VARIANT path;
     ::VariantInit(&path);
-    if (FAILED(object->Get(L"__PATH", 0, &path, nullptr, nullptr))) return nullptr;
+    if (FAILED(object->Get(L"__PATH", 0 /* flags */, &path, nullptr /* no type */, nullptr /* no flavour */)))
+        return nullptr;
     if (V_VT(&path) == VT_BSTR) return V_BSTR(&path);  // the table takes over the string
     ::VariantClear(&path);
     return nullptr;

@@ -1,0 +1,155 @@
+// The simulated WMI objects: class factory, locator, namespace services, enumerator and class objects.
+#pragma once
+
+#include "sim/SimModule.h"
+#include "sim/SimSession.h"
+
+#include <windows.h>
+#include <wbemidl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The simulated management class and the names the firmware answers to.
+constexpr wchar_t kSimClassName[] = L"TolvekManagement";
+constexpr wchar_t kSimNamespace[] = L"root\\wmi";
+constexpr wchar_t kSimMethodStatus[] = L"device_status";
+constexpr wchar_t kSimMethodControl[] = L"device_ctrl";
+constexpr wchar_t kSimParamDevice[] = L"device_id";
+constexpr wchar_t kSimParamControl[] = L"ctrl_param";
+constexpr LONG kSimDeviceId = 0x60021;
+constexpr DWORD kSimStatusPresent = 0x10000;
+
+// A number for each simulated object, unique while the DLL stays loaded; the log names objects by it.
+long SimNextObjectId();
+
+// A simulated object of one session: its id, its kind for the log, and a log line when it goes.
+template <class Itf>
+class SimObject : public SimUnknown<Itf> {
+public:
+    long id() const { return m_id; }
+
+protected:
+    SimObject(std::shared_ptr<SimSession> session, const wchar_t* kind)
+        : m_session(std::move(session)), m_kind(kind), m_id(SimNextObjectId()) {}
+    ~SimObject() override { SimLogLine(*m_session, L"Free").Int(L"obj", m_id).Text(L"kind", m_kind).Write(); }
+
+    // Starts a log line for a call on this object (timed now), then waits the scenario's latency.
+    SimLogLine Call(const wchar_t* method) const {
+        SimLogLine line(*m_session, method);
+        line.Int(L"this", m_id);
+        m_session->Pause();
+        return line;
+    }
+
+    // Logs a call that the simulator does not offer and answers it.
+    HRESULT Unsupported(const wchar_t* method, HRESULT hr = WBEM_E_NOT_SUPPORTED) const {
+        Call(method).Hex(L"hr", static_cast<unsigned long>(hr)).Write();
+        return hr;
+    }
+
+    std::shared_ptr<SimSession> m_session;
+
+private:
+    const wchar_t* m_kind;
+    long m_id;
+};
+
+// The class factory that DllGetClassObject hands out: it makes locators.
+class SimClassFactory final : public SimUnknown<IClassFactory> {
+public:
+    SimClassFactory() = default;
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
+};
+
+// The number of LockServer locks held on the module.
+LONG SimServerLocks();
+
+// Makes a locator with a new session, read from the scenario now.
+IWbemLocator* SimCreateLocator();
+
+// Makes the namespace services object of a session; id receives its number for the log.
+IWbemServices* SimCreateServices(std::shared_ptr<SimSession> session, long& id);
+
+// Makes an enumerator over instances of the class; id receives its number for the log.
+IEnumWbemClassObject* SimCreateEnumerator(std::shared_ptr<SimSession> session, int instances, bool forwardOnly,
+                                          long& id);
+
+// What a class object stands for; decides which calls it answers.
+enum class SimObjectKind { Class, Instance, InSignature, OutSignature, InParams, OutParams };
+
+// A class definition, instance or parameter object, with its properties and (for the class) its methods.
+class SimClassObject final : public SimObject<IWbemClassObject> {
+public:
+    // The class definition of TolvekManagement.
+    static SimClassObject* MakeClass(std::shared_ptr<SimSession> session);
+    // Instance number index of the class.
+    static SimClassObject* MakeInstance(std::shared_ptr<SimSession> session, int index);
+    // The out-parameters that a method hands back (empty for device_ctrl).
+    static SimClassObject* MakeOutParams(std::shared_ptr<SimSession> session, const wchar_t* method,
+                                         DWORD statusWord);
+    // The simulator's own object behind an interface pointer, or null for anybody else's.
+    static SimClassObject* From(IWbemClassObject* object);
+    // The object path of instance number index.
+    static std::wstring InstancePath(int index);
+
+    // A property's value without a log line, or null when the object has no such property.
+    const VARIANT* Property(const wchar_t* name) const;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+
+    HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet** ppQualSet) override;
+    HRESULT STDMETHODCALLTYPE Get(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE* pType,
+                                  LONG* plFlavor) override;
+    HRESULT STDMETHODCALLTYPE Put(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE Type) override;
+    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR wszName) override;
+    HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR wszQualifierName, LONG lFlags, VARIANT* pQualifierVal,
+                                       SAFEARRAY** pNames) override;
+    HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG lEnumFlags) override;
+    HRESULT STDMETHODCALLTYPE Next(LONG lFlags, BSTR* strName, VARIANT* pVal, CIMTYPE* pType,
+                                   LONG* plFlavor) override;
+    HRESULT STDMETHODCALLTYPE EndEnumeration() override;
+    HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR wszProperty, IWbemQualifierSet** ppQualSet) override;
+    HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject** ppCopy) override;
+    HRESULT STDMETHODCALLTYPE GetObjectText(LONG lFlags, BSTR* pstrObjectText) override;
+    HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG lFlags, IWbemClassObject** ppNewClass) override;
+    HRESULT STDMETHODCALLTYPE SpawnInstance(LONG lFlags, IWbemClassObject** ppNewInstance) override;
+    HRESULT STDMETHODCALLTYPE CompareTo(LONG lFlags, IWbemClassObject* pCompareTo) override;
+    HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR wszName, BSTR* pstrClassName) override;
+    HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR strAncestor) override;
+    HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR wszName, LONG lFlags, IWbemClassObject** ppInSignature,
+                                        IWbemClassObject** ppOutSignature) override;
+    HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR wszName, LONG lFlags, IWbemClassObject* pInSignature,
+                                        IWbemClassObject* pOutSignature) override;
+    HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR wszName) override;
+    HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG lEnumFlags) override;
+    HRESULT STDMETHODCALLTYPE NextMethod(LONG lFlags, BSTR* pstrName, IWbemClassObject** ppInSignature,
+                                         IWbemClassObject** ppOutSignature) override;
+    HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override;
+    HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR wszMethod, IWbemQualifierSet** ppQualSet) override;
+    HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR wszMethodName, BSTR* pstrClassName) override;
+
+private:
+    struct Prop {
+        std::wstring name;
+        CIMTYPE type;
+        VARIANT value;
+    };
+
+    SimClassObject(std::shared_ptr<SimSession> session, SimObjectKind kind, const wchar_t* className);
+    ~SimClassObject() override;
+
+    // Adds a property; value null leaves it VT_NULL.
+    void AddProperty(const wchar_t* name, CIMTYPE type, const VARIANT* value);
+    // Adds a text property.
+    void AddText(const wchar_t* name, const wchar_t* text);
+    Prop* Find(const wchar_t* name);
+    // The in- or out-signature of one of the class's methods.
+    SimClassObject* MakeSignature(const wchar_t* method, bool in) const;
+
+    SimObjectKind m_kind;
+    std::wstring m_className;
+    std::vector<Prop> m_props;
+};

@@ -1,0 +1,300 @@
+// The scenario file, the persisted feature state and the call log of the simulated firmware.
+#include "sim/SimSession.h"
+
+#include "sim/SimModule.h"
+
+#include <wbemidl.h>
+
+#include <cwchar>
+#include <cwctype>
+
+namespace {
+
+constexpr wchar_t kScenarioSection[] = L"Scenario";
+constexpr wchar_t kStateSection[] = L"Firmware";
+constexpr wchar_t kStateKey[] = L"StatusWord";
+constexpr wchar_t kMemoryOnly[] = L"none";
+
+// Guards the log files and the module's log path between threads of one process.
+CRITICAL_SECTION g_logLock;
+// The log of the latest session, for the module's own lines (a plain array: it outlives static destructors).
+wchar_t g_moduleLogPath[MAX_PATH * 2];
+
+// The value of an environment variable, empty when it is not set.
+std::wstring EnvironmentText(const wchar_t* name) {
+    wchar_t buffer[MAX_PATH * 2];
+    const DWORD length = ::GetEnvironmentVariableW(name, buffer, MAX_PATH * 2);
+    return length > 0 && length < MAX_PATH * 2 ? std::wstring(buffer, length) : std::wstring();
+}
+
+// A key of the scenario file as text; fallback when the key (or the file) is missing.
+std::wstring ScenarioText(const std::wstring& file, const wchar_t* key, const wchar_t* fallback) {
+    if (file.empty()) return fallback;
+    wchar_t buffer[MAX_PATH * 2];
+    // GetPrivateProfileString cannot tell an empty value from a missing one: this marker can.
+    constexpr wchar_t kMissing[] = L"\x01";
+    ::GetPrivateProfileStringW(kScenarioSection, key, kMissing, buffer, MAX_PATH * 2, file.c_str());
+    return std::wcscmp(buffer, kMissing) == 0 ? std::wstring(fallback) : std::wstring(buffer);
+}
+
+// The codes a scenario may name instead of writing the number.
+struct NamedCode {
+    const wchar_t* name;
+    unsigned long code;  // the WBEM codes are unsigned enumerators
+};
+constexpr NamedCode kNamedCodes[] = {
+    {L"S_OK", S_OK},
+    {L"WBEM_S_FALSE", WBEM_S_FALSE},
+    {L"E_FAIL", 0x80004005UL},
+    {L"E_ACCESSDENIED", 0x80070005UL},
+    {L"WBEM_E_FAILED", WBEM_E_FAILED},
+    {L"WBEM_E_NOT_FOUND", WBEM_E_NOT_FOUND},
+    {L"WBEM_E_ACCESS_DENIED", WBEM_E_ACCESS_DENIED},
+    {L"WBEM_E_INVALID_PARAMETER", WBEM_E_INVALID_PARAMETER},
+    {L"WBEM_E_INVALID_NAMESPACE", WBEM_E_INVALID_NAMESPACE},
+    {L"WBEM_E_INVALID_CLASS", WBEM_E_INVALID_CLASS},
+    {L"WBEM_E_INVALID_QUERY", WBEM_E_INVALID_QUERY},
+    {L"WBEM_E_NOT_SUPPORTED", WBEM_E_NOT_SUPPORTED},
+    {L"WBEM_E_TRANSPORT_FAILURE", WBEM_E_TRANSPORT_FAILURE},
+    {L"WBEM_E_TIMED_OUT", WBEM_E_TIMED_OUT},
+};
+
+// A number written in decimal or with 0x in hexadecimal; fallback when the text is no number.
+long long ParseNumber(const std::wstring& text, long long fallback) {
+    if (text.empty()) return fallback;
+    wchar_t* end = nullptr;
+    const long long value = std::wcstoll(text.c_str(), &end, 0);
+    while (end != nullptr && std::iswspace(*end)) ++end;
+    return end != nullptr && *end == L'\0' ? value : fallback;
+}
+
+// An HRESULT key: a number or one of the named codes.
+HRESULT ScenarioCode(const std::wstring& file, const wchar_t* key, HRESULT fallback) {
+    const std::wstring text = ScenarioText(file, key, L"");
+    for (const NamedCode& named : kNamedCodes)
+        if (_wcsicmp(text.c_str(), named.name) == 0) return static_cast<HRESULT>(named.code);
+    return static_cast<HRESULT>(static_cast<unsigned long>(ParseNumber(text, static_cast<unsigned long>(fallback))));
+}
+
+// A numeric key.
+long long ScenarioNumber(const std::wstring& file, const wchar_t* key, long long fallback) {
+    return ParseNumber(ScenarioText(file, key, L""), fallback);
+}
+
+// The VARIANT types a scenario may ask ctrl_param to come back in.
+struct NamedType {
+    const wchar_t* name;
+    VARTYPE type;
+};
+constexpr NamedType kNamedTypes[] = {
+    {L"I4", VT_I4},   {L"UI4", VT_UI4}, {L"INT", VT_INT}, {L"UINT", VT_UINT}, {L"I2", VT_I2},
+    {L"UI2", VT_UI2}, {L"I1", VT_I1},   {L"UI1", VT_UI1}, {L"I8", VT_I8},     {L"UI8", VT_UI8},
+    {L"R4", VT_R4},   {L"R8", VT_R8},   {L"BOOL", VT_BOOL}, {L"BSTR", VT_BSTR}, {L"NULL", VT_NULL},
+    {L"EMPTY", VT_EMPTY},
+};
+
+// The folder of PelloranSim.dll, with a trailing backslash.
+std::wstring ModuleFolder() {
+    wchar_t path[MAX_PATH * 2];
+    const DWORD length = ::GetModuleFileNameW(g_simModule, path, MAX_PATH * 2);
+    std::wstring folder(path, length < MAX_PATH * 2 ? length : 0);
+    const size_t slash = folder.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
+}
+
+// Milliseconds of the machine's monotonic clock; comparable between processes.
+long long NowMs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return counter.QuadPart / (frequency.QuadPart / 1000);
+}
+
+// Appends a UTF-8 line to a log file; opened and closed each time so that other processes see it at once.
+void AppendToFile(const wchar_t* path, const std::wstring& line) {
+    if (path == nullptr || path[0] == L'\0') return;
+    const std::wstring withEnd = line + L"\n";
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, withEnd.c_str(), static_cast<int>(withEnd.size()),
+                                            nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, withEnd.c_str(), static_cast<int>(withEnd.size()), &utf8[0], bytes,
+                          nullptr, nullptr);
+    ::EnterCriticalSection(&g_logLock);
+    const HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr,  // default security
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr);  // no template
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        ::WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr /* not overlapped */);
+        ::CloseHandle(file);
+    }
+    ::LeaveCriticalSection(&g_logLock);
+}
+
+// A field's text with the characters that would break the line format (tab, line ends) made blanks.
+std::wstring FieldText(const wchar_t* text) {
+    std::wstring clean(text);
+    for (wchar_t& c : clean)
+        if (c == L'\t' || c == L'\r' || c == L'\n') c = L' ';
+    return clean;
+}
+
+}  // namespace
+
+void SimLogInit() { ::InitializeCriticalSection(&g_logLock); }
+
+std::shared_ptr<SimSession> SimSession::Open() {
+    SimScenario s;
+    s.scenarioPath = EnvironmentText(L"PELLORAN_SIM_SCENARIO");
+    const std::wstring& file = s.scenarioPath;
+
+    s.logPath = ScenarioText(file, L"Log", EnvironmentText(L"PELLORAN_SIM_LOG").c_str());
+    std::wstring state = EnvironmentText(L"PELLORAN_SIM_STATE");
+    if (state.empty()) state = ModuleFolder() + L"PelloranSim.state";
+    s.statePath = ScenarioText(file, L"State", state.c_str());
+    if (_wcsicmp(s.statePath.c_str(), kMemoryOnly) == 0) s.statePath.clear();
+
+    s.initialStatus = static_cast<DWORD>(ScenarioNumber(file, L"InitialStatus", s.initialStatus));
+    s.connectHr = ScenarioCode(file, L"ConnectHr", S_OK);
+    s.instances = static_cast<int>(ScenarioNumber(file, L"Instances", 1));
+    if (s.instances < 0) s.instances = 0;
+    s.missingPath = ScenarioNumber(file, L"MissingPath", 0) != 0;
+    s.execQueryHr = ScenarioCode(file, L"ExecQueryHr", S_OK);
+    s.resetRewinds = ScenarioNumber(file, L"ResetRewinds", 0) != 0;
+    s.getObjectHr = ScenarioCode(file, L"GetObjectHr", S_OK);
+    s.getMethodHr = ScenarioCode(file, L"GetMethodHr", S_OK);
+    s.spawnInstanceHr = ScenarioCode(file, L"SpawnInstanceHr", S_OK);
+    s.execMethodFailures = static_cast<int>(ScenarioNumber(file, L"ExecMethodFailures", 0));
+    s.execMethodFailHr = ScenarioCode(file, L"ExecMethodFailHr", s.execMethodFailHr);
+    s.execMethodFailOnly = ScenarioText(file, L"ExecMethodFailOnly", L"");
+    s.failuresPerCall = ScenarioNumber(file, L"ExecMethodFailuresPerCall", 0) != 0;
+    const std::wstring word = ScenarioText(file, L"StatusWord", L"");
+    s.fixedStatus = !word.empty();
+    s.statusWord = static_cast<DWORD>(ParseNumber(word, 0));
+    const std::wstring type = ScenarioText(file, L"StatusType", L"I4");
+    s.statusMissing = _wcsicmp(type.c_str(), L"MISSING") == 0;
+    for (const NamedType& named : kNamedTypes)
+        if (_wcsicmp(type.c_str(), named.name) == 0) s.statusType = named.type;
+    s.latencyMs = static_cast<DWORD>(ScenarioNumber(file, L"LatencyMs", 0));
+
+    auto session = std::make_shared<SimSession>(std::move(s));
+    if (!session->m_scenario.logPath.empty()) {
+        ::EnterCriticalSection(&g_logLock);
+        lstrcpynW(g_moduleLogPath, session->m_scenario.logPath.c_str(), MAX_PATH * 2);
+        ::LeaveCriticalSection(&g_logLock);
+    }
+    return session;
+}
+
+SimSession::SimSession(SimScenario scenario)
+    : m_scenario(std::move(scenario)), m_memoryState(m_scenario.initialStatus) {}
+
+void SimSession::Pause() const {
+    if (m_scenario.latencyMs > 0) ::Sleep(m_scenario.latencyMs);
+}
+
+DWORD SimSession::ReadState() const {
+    if (m_scenario.statePath.empty()) return m_memoryState;
+    wchar_t text[64];
+    ::GetPrivateProfileStringW(kStateSection, kStateKey, L"", text, 64, m_scenario.statePath.c_str());
+    return static_cast<DWORD>(ParseNumber(text, m_scenario.initialStatus));
+}
+
+void SimSession::WriteState(DWORD statusWord) {
+    m_memoryState = statusWord;
+    if (m_scenario.statePath.empty()) return;
+    wchar_t text[16];
+    _snwprintf(text, 15, L"0x%lX", statusWord);
+    text[15] = L'\0';
+    ::WritePrivateProfileStringW(kStateSection, kStateKey, text, m_scenario.statePath.c_str());
+}
+
+void SimSession::NoteInParamsSpawned() {
+    if (m_scenario.failuresPerCall) m_failedAttempts = 0;
+}
+
+bool SimSession::ExecMethodAttemptFails(const wchar_t* methodName) {
+    if (!m_scenario.execMethodFailOnly.empty() &&
+        (methodName == nullptr || _wcsicmp(methodName, m_scenario.execMethodFailOnly.c_str()) != 0))
+        return false;
+    if (m_scenario.execMethodFailures < 0) return true;
+    if (m_failedAttempts >= m_scenario.execMethodFailures) return false;
+    ++m_failedAttempts;
+    return true;
+}
+
+void SimSession::Append(const std::wstring& line) const { AppendToFile(m_scenario.logPath.c_str(), line); }
+
+SimLogLine::SimLogLine(const SimSession& session, const wchar_t* event) : m_session(session) {
+    if (session.scenario().logPath.empty()) return;  // nothing is formatted for a session without a log
+    m_line = L"t=" + std::to_wstring(NowMs()) + L"\tpid=" + std::to_wstring(::GetCurrentProcessId()) + L"\t" +
+             event;
+}
+
+SimLogLine& SimLogLine::Text(const wchar_t* key, const wchar_t* value) {
+    if (!m_line.empty()) m_line += std::wstring(L"\t") + key + L"=" + (value != nullptr ? FieldText(value) : L"<null>");
+    return *this;
+}
+
+SimLogLine& SimLogLine::Int(const wchar_t* key, long long value) {
+    return Text(key, std::to_wstring(value).c_str());
+}
+
+SimLogLine& SimLogLine::Hex(const wchar_t* key, unsigned long value) {
+    wchar_t text[16];
+    _snwprintf(text, 15, L"0x%lx", value);
+    text[15] = L'\0';
+    return Text(key, text);
+}
+
+SimLogLine& SimLogLine::Id(const wchar_t* key, long id) {
+    return id > 0 ? Int(key, id) : Text(key, nullptr);
+}
+
+SimLogLine& SimLogLine::Value(const VARIANT* value) {
+    if (value == nullptr) return Text(L"vt", nullptr).Text(L"value", nullptr);
+    Int(L"vt", V_VT(value));
+    switch (V_VT(value)) {
+    case VT_EMPTY: return Text(L"value", L"<empty>");
+    case VT_NULL: return Text(L"value", L"<null>");
+    case VT_BSTR: return Text(L"value", V_BSTR(value));
+    case VT_I1: return Int(L"value", V_I1(value));
+    case VT_I2: return Int(L"value", V_I2(value));
+    case VT_I4: return Int(L"value", V_I4(value));
+    case VT_INT: return Int(L"value", V_INT(value));
+    case VT_I8: return Int(L"value", V_I8(value));
+    case VT_UI1: return Int(L"value", V_UI1(value));
+    case VT_UI2: return Int(L"value", V_UI2(value));
+    case VT_UI4: return Int(L"value", V_UI4(value));
+    case VT_UINT: return Int(L"value", V_UINT(value));
+    case VT_UI8: return Text(L"value", std::to_wstring(V_UI8(value)).c_str());
+    case VT_R4: return Text(L"value", std::to_wstring(V_R4(value)).c_str());
+    case VT_R8: return Text(L"value", std::to_wstring(V_R8(value)).c_str());
+    case VT_BOOL: return Text(L"value", V_BOOL(value) != VARIANT_FALSE ? L"true" : L"false");
+    default: return Text(L"value", L"<other>");
+    }
+}
+
+void SimLogLine::Write() {
+    if (!m_line.empty()) m_session.Append(m_line);
+}
+
+void SimModuleLog(const wchar_t* event, LONG live, HRESULT hr, bool withHr) {
+    ::EnterCriticalSection(&g_logLock);
+    wchar_t path[MAX_PATH * 2];
+    lstrcpynW(path, g_moduleLogPath, MAX_PATH * 2);
+    ::LeaveCriticalSection(&g_logLock);
+    if (path[0] == L'\0') return;
+    std::wstring line = L"t=" + std::to_wstring(NowMs()) + L"\tpid=" + std::to_wstring(::GetCurrentProcessId()) +
+                        L"\t" + event + L"\tlive=" + std::to_wstring(live);
+    if (withHr) {
+        wchar_t code[16];
+        _snwprintf(code, 15, L"0x%lx", static_cast<unsigned long>(hr));
+        code[15] = L'\0';
+        line += std::wstring(L"\thr=") + code;
+    }
+    AppendToFile(path, line);
+}
