@@ -123,6 +123,8 @@ public:
         return ::SendMessageW(m_hWnd, message, wParam, lParam);
     }
     void SetIcon(HICON hIcon, BOOL bBigIcon) const { SendMessage(WM_SETICON, bBigIcon, reinterpret_cast<LPARAM>(hIcon)); }
+    // Centres the window over its owner, or over the work area of its monitor when it has none.
+    void CenterWindow() const;
     int MessageBox(const wchar_t* text, const wchar_t* caption, UINT type) const {
         return ::MessageBoxW(m_hWnd, text, caption, type);
     }

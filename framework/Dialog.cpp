@@ -29,7 +29,14 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         auto* dialog = reinterpret_cast<CDialog*>(lParam);
         ::SetWindowLongPtrW(hWnd, DWLP_USER, lParam);
         dialog->m_hWnd = hWnd;
-        return dialog->OnInitDialog();
+        RECT before;
+        ::GetWindowRect(hWnd, &before);
+        const BOOL result = dialog->OnInitDialog();
+        // A dialog that its initialisation did not place opens centred, as users expect.
+        RECT after;
+        if (::IsWindow(hWnd) && ::GetWindowRect(hWnd, &after) && ::EqualRect(&before, &after))
+            dialog->CenterWindow();
+        return result;
     }
 
     // Messages before WM_INITDIALOG (WM_SETFONT and the like) go to default processing.

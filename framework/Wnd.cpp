@@ -60,3 +60,26 @@ void CWnd::CheckDlgButton(int nID, UINT nCheck) const {
 bool CWnd::IsDlgButtonChecked(int nID) const {
     return ::SendDlgItemMessageW(m_hWnd, nID, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
+
+void CWnd::CenterWindow() const {
+    RECT window;
+    ::GetWindowRect(m_hWnd, &window);
+    RECT area;
+    HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    MONITORINFO monitor = {sizeof(monitor)};
+    ::GetMonitorInfoW(::MonitorFromWindow(owner != nullptr ? owner : m_hWnd, MONITOR_DEFAULTTONEAREST), &monitor);
+    if (owner != nullptr && ::IsWindowVisible(owner) && !::IsIconic(owner))
+        ::GetWindowRect(owner, &area);
+    else
+        area = monitor.rcWork;
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    int x = area.left + (area.right - area.left - width) / 2;
+    int y = area.top + (area.bottom - area.top - height) / 2;
+    // Keep the whole window on the monitor's work area.
+    if (x + width > monitor.rcWork.right) x = monitor.rcWork.right - width;
+    if (y + height > monitor.rcWork.bottom) y = monitor.rcWork.bottom - height;
+    if (x < monitor.rcWork.left) x = monitor.rcWork.left;
+    if (y < monitor.rcWork.top) y = monitor.rcWork.top;
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}

@@ -25,10 +25,18 @@ session_display() {
     export DISPLAY=":$(cat "$prefix.display")"
 }
 
+desktop="/desktop=Pelloran,640x480"
+
+# Starts the tool in Wine's virtual desktop (which draws window frames) in the background.
+session_start() { wine explorer "$desktop" "$exe" & app=$!; }
+
+# Runs the dialog driver, looking into the tool's virtual desktop.
+drive() { PELLORAN_DESKTOP=Pelloran wine "$driver" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
 # Saves a picture of the dialog (with a small margin) to the file named.
 session_shot() {
     local geometry x y w h
-    geometry=$(wine "$driver" rect | tr -d '\r')
+    geometry=$(drive rect)
     read -r x y w h <<<"$geometry"
     import -window root -crop "$((w + 16))x$((h + 16))+$((x > 8 ? x - 8 : 0))+$((y > 8 ? y - 8 : 0))" +repage "$1"
     echo "saved $1"

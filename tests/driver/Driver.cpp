@@ -4,7 +4,8 @@
 //   pelloran_driver click ID       click a button of the dialog as a user would
 //   pelloran_driver close          close the dialog as with its close box
 //   pelloran_driver rect           print the dialog's screen rectangle: x y width height
-// Exit code 0 when it did what was asked, 1 when there was no dialog.
+// Exit code 0 when it did what was asked, 1 when there was no dialog. With PELLORAN_DESKTOP set, it
+// looks for the dialog on that desktop (Wine's virtual desktop of that name) instead of its own.
 #include "tests/support/TestSupport.h"
 
 #include <cstdio>
@@ -49,6 +50,17 @@ int PrintState(HWND dialog) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    wchar_t desktopName[64] = {};
+    if (::GetEnvironmentVariableW(L"PELLORAN_DESKTOP", desktopName, 64) > 0) {
+        // The desktop appears with the tool's start: wait for it as for the dialog.
+        HDESK desktop = nullptr;
+        for (int i = 0; i < 200 && (desktop = ::OpenDesktopW(desktopName, 0, FALSE, GENERIC_ALL)) == nullptr; ++i)
+            ::Sleep(50);
+        if (desktop == nullptr || !::SetThreadDesktop(desktop)) {
+            std::printf("no desktop named %ls\n", desktopName);
+            return 1;
+        }
+    }
     const std::wstring command = argc > 1 ? argv[1] : L"state";
     const DWORD waitMs = command == L"wait" && argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : 10000;
     HWND dialog = WaitForSettingsDialog(0, waitMs);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -32,17 +33,36 @@ public:
         return TRUE;
     }
 
+    // Where the dialog stands once its initialisation is over, against where it should stand.
+    void OnCheckPlace() {
+        RECT window, area;
+        ::GetWindowRect(m_hWnd, &window);
+        if (m_owner != nullptr) {
+            ::GetWindowRect(m_owner, &area);
+        } else {
+            MONITORINFO monitor = {sizeof(monitor)};
+            ::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &monitor);
+            area = monitor.rcWork;
+        }
+        m_offCentre = {(window.left + window.right) / 2 - (area.left + area.right) / 2,
+                       (window.top + window.bottom) / 2 - (area.top + area.bottom) / 2};
+    }
+
     // What a nested dialog sees of its owner, inside its modal loop.
     void OnCheckOwner() {
+        OnCheckPlace();
         m_ownerEnabled = m_owner != nullptr && ::IsWindowEnabled(m_owner);
         EndDialog(77);
     }
 
     void OnPressed() { m_log.push_back(kButton); }
     void OnRunNested() {
+        OnCheckPlace();
+        m_outerOffCentre = m_offCentre;
         ProbeDialog nested({kCheckOwner});
         m_nestedResult = nested.DoModal();
         m_nestedOwner = nested.m_owner;
+        m_nestedOffCentre = nested.m_offCentre;
         m_nestedOwnerEnabled = nested.m_ownerEnabled;
         m_enabledAfterNested = ::IsWindowEnabled(m_hWnd);
         EndDialog(55);
@@ -60,6 +80,9 @@ public:
     HWND m_nestedOwner = nullptr;
     bool m_nestedOwnerEnabled = true;
     bool m_enabledAfterNested = false;
+    POINT m_offCentre{1000, 1000};
+    POINT m_outerOffCentre{1000, 1000};
+    POINT m_nestedOffCentre{1000, 1000};
 
     DECLARE_MESSAGE_MAP()
 };
@@ -111,6 +134,11 @@ TEST(ModalDialogTest, NestedDialogIsOwnedByTheMainWindowWhichIsDisabledMeanwhile
     EXPECT_NE(outer.m_nestedOwner, nullptr);
     EXPECT_FALSE(outer.m_nestedOwnerEnabled) << "the owner stays disabled while the nested dialog runs";
     EXPECT_TRUE(outer.m_enabledAfterNested);
+    // Both open centred: the main window on the work area, the nested one over its owner.
+    EXPECT_LE(std::abs(outer.m_outerOffCentre.x), 1);
+    EXPECT_LE(std::abs(outer.m_outerOffCentre.y), 1);
+    EXPECT_LE(std::abs(outer.m_nestedOffCentre.x), 1);
+    EXPECT_LE(std::abs(outer.m_nestedOffCentre.y), 1);
 }
 
 }  // namespace
