@@ -65,59 +65,53 @@ TEST_F(StartupOutcomesTest, NotConnectedShowsTheDefaultAndNeverCallsTheFirmware)
     EXPECT_TRUE(ControlValuesSent().empty());
 }
 
-TEST_F(StartupOutcomesTest, OffWithStoredAdapterMode) {
-    FirmwareState(0x10000);
-    StoreModeDword(1);
-    Start();
-    ExpectView(kOffAdapter);
-    EXPECT_EQ(StatusReads(), 1);
-    EXPECT_TRUE(ControlValuesSent().empty());
+TEST_F(StartupOutcomesTest, OffShowsTheStoredModeAndSendsNothing) {
+    const struct {
+        int stored;  // -1: nothing stored yet
+        const View& view;
+        DWORD storedAfterwards;
+    } cases[] = {
+        {1, kOffAdapter, 1},
+        {0, kOffBattery, 0},
+        {-1, kOffAdapter, 1},  // the first run stores "Adapter Mode"
+        {5, kOffBattery, 5},   // an unknown number is kept until the dialog closes
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        FirmwareState(0x10000);
+        if (c.stored >= 0) StoreModeDword(static_cast<DWORD>(c.stored)); else ForgetStoredMode();
+        ::DeleteFileW((m_folder + L"\\sim.log").c_str());
+        m_dialog = nullptr;
+        Start();
+        ExpectView(c.view);
+        EXPECT_EQ(StatusReads(), 1);
+        EXPECT_TRUE(ControlValuesSent().empty());
+        EXPECT_TRUE(ReadStoredMode().IsDword(c.storedAfterwards));
+        EXPECT_EQ(CloseDialog(), 0u);
+    }
+    EXPECT_TRUE(ReadStoredMode().IsDword(0)) << "closing with Adapter + Battery Mode stores 0";
 }
 
-TEST_F(StartupOutcomesTest, OffWithStoredBatteryMode) {
-    FirmwareState(0x10000);
-    StoreModeDword(0);
-    Start();
-    ExpectView(kOffBattery);
-    EXPECT_TRUE(ControlValuesSent().empty());
-}
-
-TEST_F(StartupOutcomesTest, OffOnFirstRunStoresAndShowsAdapterMode) {
-    FirmwareState(0x10000);
-    Start();
-    ExpectView(kOffAdapter);
-    EXPECT_TRUE(ReadStoredMode().IsDword(1));
-}
-
-TEST_F(StartupOutcomesTest, OffWithAnUnknownStoredNumberShowsBatteryModeAndKeepsTheNumber) {
-    FirmwareState(0x10000);
-    StoreModeDword(5);
-    Start();
-    ExpectView(kOffBattery);
-    EXPECT_TRUE(ReadStoredMode().IsDword(5)) << "the value is kept until the dialog closes";
-    EXPECT_EQ(CloseDialog(), 0u);
-    EXPECT_TRUE(ReadStoredMode().IsDword(0));
-}
-
-TEST_F(StartupOutcomesTest, OnInAdapterModeIsSentBackOnce) {
-    FirmwareState(0x10001);
-    Start();
-    ExpectView(kOnAdapter);
-    EXPECT_EQ(ControlValuesSent(), std::vector<int>{1});
-}
-
-TEST_F(StartupOutcomesTest, OnInBatteryModeIsSentBackOnce) {
-    FirmwareState(0x10003);
-    Start();
-    ExpectView(kOnBattery);
-    EXPECT_EQ(ControlValuesSent(), std::vector<int>{3});
-}
-
-TEST_F(StartupOutcomesTest, BitsOutsideThePresenceBitAndModeByteAreIgnored) {
-    Scenario({L"StatusWord=0xFFFFFF03"});
-    Start();
-    ExpectView(kOnBattery);
-    EXPECT_EQ(ControlValuesSent(), std::vector<int>{3});
+TEST_F(StartupOutcomesTest, OnIsShownAndItsModeSentBackOnce) {
+    const struct {
+        const wchar_t* scenario;
+        const View& view;
+        int sent;
+    } cases[] = {
+        {L"StatusWord=0x10001", kOnAdapter, 1},
+        {L"StatusWord=0x10003", kOnBattery, 3},
+        {L"StatusWord=0xFFFFFF03", kOnBattery, 3},  // bits beside the presence bit and mode byte are ignored
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        Scenario({c.scenario});
+        ::DeleteFileW((m_folder + L"\\sim.log").c_str());
+        m_dialog = nullptr;
+        Start();
+        ExpectView(c.view);
+        EXPECT_EQ(ControlValuesSent(), std::vector<int>{c.sent});
+        EXPECT_EQ(CloseDialog(), 0u);
+    }
 }
 
 TEST_F(StartupOutcomesTest, UnknownModeByteKeepsTheDefaultButTheCommandsAreLive) {
