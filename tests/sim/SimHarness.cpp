@@ -22,14 +22,6 @@ LONG CALLBACK CaptureDebugOutput(EXCEPTION_POINTERS* info) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-// The whole content of a file as bytes; empty when it cannot be read.
-std::string ReadFileBytes(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 }  // namespace
 
 SimScenarioFile::SimScenarioFile(const SimKeys& keys) {
@@ -61,7 +53,7 @@ SimScenarioFile::~SimScenarioFile() {
 
 std::vector<SimLogEntry> SimScenarioFile::Log(const std::string& event) const {
     std::vector<SimLogEntry> entries;
-    std::istringstream lines(ReadFileBytes(m_log));
+    std::ifstream lines(std::filesystem::path(m_log), std::ios::binary);
     for (std::string line; std::getline(lines, line);) {
         SimLogEntry entry;
         std::istringstream fields(line);
@@ -77,8 +69,6 @@ std::vector<SimLogEntry> SimScenarioFile::Log(const std::string& event) const {
     }
     return entries;
 }
-
-std::string SimScenarioFile::StateText() const { return ReadFileBytes(m_state); }
 
 LONG SimLiveObjects() {
     const HMODULE sim = ::GetModuleHandleW(L"PelloranSim.dll");

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <map>
 #include <string>
 #include <utility>
@@ -37,8 +36,6 @@ public:
 
     // Every line logged so far, or only those of one event, in order.
     std::vector<SimLogEntry> Log(const std::string& event = "") const;
-    // The state file's text (empty when the simulator never wrote it).
-    std::string StateText() const;
 
 private:
     std::wstring m_folder, m_scenario, m_state, m_log;
@@ -65,7 +62,4 @@ private:
 constexpr HRESULT AsHr(unsigned long code) { return static_cast<HRESULT>(code); }
 
 // Milliseconds of a monotonic clock, for the time a call took.
-inline long long NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+inline long long NowMs() { return static_cast<long long>(::GetTickCount64()); }
