@@ -12,6 +12,11 @@ const std::string kPath0 = "\\\\SIMULATOR\\root\\wmi:TolvekManagement.InstanceNa
 constexpr int kUnwritten = 0x7777;  // a status word no call may leave behind
 constexpr long long kPauseMs = 500;
 
+// A Put line as "name=value vt=<VARIANT type> type=<CIM type argument>".
+std::string PutText(const SimLogEntry& put) {
+    return put["name"] + "=" + put["value"] + " vt=" + put["vt"] + " type=" + put["type"];
+}
+
 using FirmwareCallsTest = ClientTest;
 
 TEST_F(FirmwareCallsTest, SetDeviceControlPutsControlThenDeviceAndExecutesOnEntryZero) {
@@ -31,15 +36,10 @@ TEST_F(FirmwareCallsTest, SetDeviceControlPutsControlThenDeviceAndExecutesOnEntr
     EXPECT_EQ("device_ctrl", getMethod["name"]);
     EXPECT_EQ("<null>", getMethod["outsig"]) << "the out-parameter definition is not asked for";
     EXPECT_EQ(getMethod["in"], spawn["this"]) << "the in-parameters are spawned from the method's definition";
-    const char* const expectedPuts[][2] = {{"ctrl_param", "3"}, {"device_id", "393249"}};
-    for (int i = 0; i < 2; ++i) {
-        const SimLogEntry& put = lines[3 + i];
-        EXPECT_EQ(expectedPuts[i][0], put["name"]);
-        EXPECT_EQ(expectedPuts[i][1], put["value"]);
-        EXPECT_EQ("3", put["vt"]) << "VT_I4";
-        EXPECT_EQ("0", put["type"]) << "the VARIANT's own type decides";
-        EXPECT_EQ(spawn["out"], put["this"]);
-    }
+    EXPECT_EQ("ctrl_param=3 vt=3 type=0", PutText(lines[3])) << "VT_I4, and the VARIANT's own type decides";
+    EXPECT_EQ("device_id=393249 vt=3 type=0", PutText(lines[4]));
+    EXPECT_EQ(spawn["out"], lines[3]["this"]);
+    EXPECT_EQ(spawn["out"], lines[4]["this"]);
     EXPECT_EQ(kPath0, exec["path"]);
     EXPECT_EQ("device_ctrl", exec["method"]);
     EXPECT_EQ(spawn["out"], exec["in"]);
@@ -60,9 +60,7 @@ TEST_F(FirmwareCallsTest, GetDeviceStatusReadsTheStatusWordTheFirmwareHandsBack)
 
     const std::vector<SimLogEntry> puts = scenario->Log("Put"), exec = scenario->Log("ExecMethod");
     ASSERT_EQ(1u, puts.size());
-    EXPECT_EQ("device_id", puts[0]["name"]);
-    EXPECT_EQ("3", puts[0]["vt"]);
-    EXPECT_EQ("393249", puts[0]["value"]);
+    EXPECT_EQ("device_id=393249 vt=3 type=0", PutText(puts[0]));
     ASSERT_EQ(1u, exec.size());
     EXPECT_EQ("device_status", exec[0]["method"]);
     EXPECT_EQ(kPath0, exec[0]["path"]);

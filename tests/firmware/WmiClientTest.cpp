@@ -37,18 +37,6 @@ TEST_F(WmiClientTest, ComSetUpPutsTheThreadIntoTheMultithreadedApartment) {
     EXPECT_EQ(RPC_E_CHANGED_MODE, hr);
 }
 
-TEST_F(WmiClientTest, ConnectsToRootWmiWithTheCallersOwnCredentials) {
-    Start();
-    ASSERT_TRUE(ConnectNamespace(L"root\\wmi"));
-    EXPECT_TRUE(g_pWmiClient->bConnected);
-    EXPECT_NE(nullptr, g_pWmiClient->pServices.Get());
-    const std::vector<SimLogEntry> connect = scenario->Log("ConnectServer");
-    ASSERT_EQ(1u, connect.size());
-    EXPECT_EQ("root\\wmi", connect[0]["namespace"]);
-    for (const char* field : {"user", "locale", "authority"}) EXPECT_EQ("<null>", connect[0][field]) << field;
-    EXPECT_EQ("0x0", connect[0]["flags"]);
-}
-
 TEST_F(WmiClientTest, ARefusedOrUnknownNamespaceLeavesTheClientUnconnected) {
     // A refusal, a success code other than S_OK (which still hands back a namespace) and a namespace
     // that does not exist.
