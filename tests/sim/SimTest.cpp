@@ -56,12 +56,6 @@ protected:
         return V_VT(&word.get()) == VT_I4 ? V_I4(&word.get()) : -1;
     }
 
-    void TearDown() override {
-        services.Reset();
-        locator.Reset();
-        EXPECT_EQ(0, SimLiveObjects()) << "every simulated object goes with its last reference";
-    }
-
     ComPtr<IWbemLocator> locator;
     ComPtr<IWbemServices> services;
 };
