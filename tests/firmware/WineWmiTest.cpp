@@ -11,6 +11,7 @@ TEST(WineWmi, ConnectsToRootWmiAndFindsNoFirmwareInstance) {
 
     ASSERT_TRUE(ConnectNamespace(L"root\\wmi"));
     EXPECT_EQ(nullptr, ::GetModuleHandleW(L"PelloranSim.dll")) << "the prefix must use Wine's own locator";
+    EXPECT_TRUE(g_pWmiClient->bConnected);
     EXPECT_EQ(0, QueryInstances(L"TolvekManagement"));
     EXPECT_EQ(nullptr, g_pWmiClient->pInstancePaths);
     // Wine answers with an empty enumerator: the query succeeds and the first Next ends it.
