@@ -9,15 +9,15 @@
 
 #include <memory>
 
-// Joins the multithreaded apartment and sets COM security once, before the first test.
-class ComEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { InitComSecurity(); }
-};
-
 // A test with its own scenario and its own WmiClient in g_pWmiClient.
 class ClientTest : public ::testing::Test {
 protected:
+    // Joins the multithreaded apartment and sets COM security, once per program.
+    static void SetUpTestSuite() {
+        static const bool prepared = (InitComSecurity(), true);
+        (void)prepared;
+    }
+
     // Writes the scenario and creates the client (not yet connected).
     void Start(const SimKeys& keys = {}) {
         scenario = std::make_unique<SimScenarioFile>(keys);
@@ -27,8 +27,7 @@ protected:
     // Starts, connects to root\wmi and queries the class, as the dialog does; the instance count.
     int StartQueried(const SimKeys& keys = {}) {
         Start(keys);
-        if (!ConnectNamespace(L"root\\wmi")) return -1;
-        return QueryInstances(L"TolvekManagement");
+        return ConnectNamespace(L"root\\wmi") ? QueryInstances(L"TolvekManagement") : -1;
     }
 
     // Deletes the client, which releases all it holds: the simulator must then have nothing alive.

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 TEST(WineWmi, ConnectsToRootWmiAndFindsNoFirmwareInstance) {
     InitComSecurity();
     g_pWmiClient = new WmiClient();
@@ -15,7 +13,6 @@ TEST(WineWmi, ConnectsToRootWmiAndFindsNoFirmwareInstance) {
     EXPECT_EQ(nullptr, ::GetModuleHandleW(L"PelloranSim.dll")) << "the prefix must use Wine's own locator";
     EXPECT_TRUE(g_pWmiClient->bConnected);
     EXPECT_EQ(0, QueryInstances(L"TolvekManagement"));
-    EXPECT_EQ(0, g_pWmiClient->nInstances);
     EXPECT_EQ(nullptr, g_pWmiClient->pInstancePaths);
     // Wine answers with an empty enumerator: the query succeeds and the first Next ends it.
     EXPECT_EQ((std::vector<std::string>{"Query returned 0x0:", "Obj count returned 0x1:"}), debug.texts());
@@ -24,5 +21,3 @@ TEST(WineWmi, ConnectsToRootWmiAndFindsNoFirmwareInstance) {
     g_pWmiClient = nullptr;
     ::CoUninitialize();
 }
-
-}  // namespace

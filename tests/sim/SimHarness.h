@@ -9,14 +9,17 @@
 #include <utility>
 #include <vector>
 
-// One line of the simulator's call log.
+// One line of the simulator's call log: its event (ExecMethod, Put, Free, ...) and its fields.
 struct SimLogEntry {
-    long long t = 0;    // milliseconds, monotonic
-    std::string event;  // ExecMethod, Put, Free, ...
+    long long t = 0;  // milliseconds, monotonic
+    std::string event;
     std::map<std::string, std::string> fields;
 
     // A field's text, empty when the line has no such field.
-    std::string operator[](const std::string& key) const;
+    std::string operator[](const std::string& key) const {
+        const auto found = fields.find(key);
+        return found == fields.end() ? std::string() : found->second;
+    }
 };
 
 // Keys of a scenario's [Scenario] section, e.g. {{"Instances", "3"}}.
@@ -26,27 +29,16 @@ using SimKeys = std::vector<std::pair<std::string, std::string>>;
 // named to the simulator through PELLORAN_SIM_SCENARIO (read whenever a locator is made).
 class SimScenarioFile {
 public:
-    // Keys besides Log and State, which name files in the test's folder.
-    explicit SimScenarioFile(const SimKeys& keys = {});
+    explicit SimScenarioFile(const SimKeys& keys = {});  // keys besides Log and State
     ~SimScenarioFile();
     SimScenarioFile(const SimScenarioFile&) = delete;
     SimScenarioFile& operator=(const SimScenarioFile&) = delete;
 
-    const std::wstring& statePath() const { return m_state; }
-    const std::wstring& logPath() const { return m_log; }
-
-    // Every line logged so far.
-    std::vector<SimLogEntry> Log() const;
-    // The lines of one event, in order.
-    std::vector<SimLogEntry> Log(const std::string& event) const;
-    // The state file's text (empty when the simulator never wrote it).
-    std::string StateText() const;
+    // Every line logged so far, or only those of one event, in order.
+    std::vector<SimLogEntry> Log(const std::string& event = "") const;
 
 private:
-    std::wstring m_folder;
-    std::wstring m_scenario;
-    std::wstring m_state;
-    std::wstring m_log;
+    std::wstring m_folder, m_scenario, m_state, m_log;
 };
 
 // The simulator's count of live objects in this process; -1 when PelloranSim.dll is not loaded.
@@ -70,4 +62,4 @@ private:
 constexpr HRESULT AsHr(unsigned long code) { return static_cast<HRESULT>(code); }
 
 // Milliseconds of a monotonic clock, for the time a call took.
-long long NowMs();
+inline long long NowMs() { return static_cast<long long>(::GetTickCount64()); }
