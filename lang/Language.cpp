@@ -1,11 +1,13 @@
 // The table from the user's language identifier to the language number of the language file.
 #include "lang/Language.h"
 
+#include <initializer_list>
+
 namespace {
 
 struct LanguageRow {
     int number;
-    LANGID ids[20];  // unused slots are 0, which no locale has
+    std::initializer_list<LANGID> ids;
 };
 
 // One row per language number, in the order they are compared. Whole 16-bit identifiers:
@@ -60,7 +62,6 @@ constexpr int kOtherLanguages = 1;  // English and every language not in the tab
 }  // namespace
 
 int LanguageNumberFromLangId(LANGID langId) {
-    if (langId == 0) return kOtherLanguages;
     for (const LanguageRow& row : kLanguageRows)
         for (LANGID id : row.ids)
             if (id == langId) return row.number;
