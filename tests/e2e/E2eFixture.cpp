@@ -140,6 +140,17 @@ DWORD E2eTest::CloseDialog() {
     return m_tool ? m_tool->WaitForExit(kWaitMs) : STILL_ACTIVE;
 }
 
+void E2eTest::ExpectFatalMessage(const wchar_t* text, const std::function<void(HWND)>& inspect) {
+    ASSERT_TRUE(m_tool);
+    HWND box = testsupport::WaitForMessageBox(m_tool->pid(), 20000);
+    ASSERT_NE(box, nullptr) << "no message box";
+    EXPECT_EQ(testsupport::TextOf(::GetDlgItem(box, 0xFFFF)), text);
+    if (inspect) inspect(box);
+    testsupport::Click(box, IDOK);
+    EXPECT_EQ(m_tool->WaitForExit(kWaitMs), 0u);
+    EXPECT_TRUE(ControlValuesSent().empty());
+}
+
 std::vector<LogEntry> E2eTest::Log() const {
     std::vector<LogEntry> entries;
     const std::wstring text = Utf8ToWide(testsupport::ReadFileBytes(m_folder + L"\\sim.log"));

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -71,6 +72,10 @@ protected:
     HWND Dialog();
     // Closes the dialog as with its close box and waits for the process to end; its exit code.
     DWORD CloseDialog();
+
+    // Waits for a fatal message of the running tool with this text, lets `inspect` look at the box,
+    // confirms it with OK, and expects the process to end with exit code 0, no control value sent.
+    void ExpectFatalMessage(const wchar_t* text, const std::function<void(HWND)>& inspect = nullptr);
 
     // The simulator's log, parsed; and the control values that device_ctrl received, in order.
     std::vector<LogEntry> Log() const;

@@ -34,25 +34,21 @@ protected:
         EXPECT_EQ(StateOf(dialog, kAdapterBattery).checked, want.batteryChecked);
     }
 
-    // The fatal message: its text, caption, icon and single OK button, owned by the still hidden
-    // dialog; after OK the process ends with exit code 0.
-    void ExpectFatalMessage(const wchar_t* text) {
-        HWND box = testsupport::WaitForMessageBox(m_tool->pid(), 15000);
-        ASSERT_NE(box, nullptr) << "no message box";
-        EXPECT_EQ(testsupport::TextOf(box), L"Pelloran");
-        EXPECT_EQ(testsupport::TextOf(::GetDlgItem(box, 0xFFFF)), text);
-        HWND icon = ::GetDlgItem(box, 1088);
-        ASSERT_NE(icon, nullptr);
-        EXPECT_NE(::SendMessageW(icon, STM_GETICON, 0, 0), 0) << "no exclamation icon";
-        EXPECT_NE(::GetDlgItem(box, IDOK), nullptr);
-        EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr);
-        HWND owner = ::GetWindow(box, GW_OWNER);
-        ASSERT_NE(owner, nullptr) << "the message box has no owner";
-        EXPECT_NE(::GetDlgItem(owner, kEnable), nullptr) << "the owner is not the settings dialog";
-        EXPECT_FALSE(::IsWindowVisible(owner)) << "the dialog showed before its initialisation ended";
-        testsupport::Click(box, IDOK);
-        EXPECT_EQ(m_tool->WaitForExit(15000), 0u);
-        EXPECT_TRUE(ControlValuesSent().empty());
+    // The fatal message: besides its text, its caption, icon and single OK button, owned by the
+    // still hidden dialog.
+    void ExpectFatalMessageBox(const wchar_t* text) {
+        ExpectFatalMessage(text, [](HWND box) {
+            EXPECT_EQ(testsupport::TextOf(box), L"Pelloran");
+            HWND icon = ::GetDlgItem(box, 1088);
+            ASSERT_NE(icon, nullptr);
+            EXPECT_NE(::SendMessageW(icon, STM_GETICON, 0, 0), 0) << "no exclamation icon";
+            EXPECT_NE(::GetDlgItem(box, IDOK), nullptr);
+            EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr);
+            HWND owner = ::GetWindow(box, GW_OWNER);
+            ASSERT_NE(owner, nullptr) << "the message box has no owner";
+            EXPECT_NE(::GetDlgItem(owner, kEnable), nullptr) << "the owner is not the settings dialog";
+            EXPECT_FALSE(::IsWindowVisible(owner)) << "the dialog showed before its initialisation ended";
+        });
     }
 };
 
@@ -133,7 +129,7 @@ TEST_F(StartupOutcomesTest, PresenceBitClearEndsTheProgramAndLeavesTheStoredMode
     StoreModeDword(0);
     Scenario({L"StatusWord=0x1"});
     Start();
-    ExpectFatalMessage(L"Can't get WMI Pelloran status");
+    ExpectFatalMessageBox(L"Can't get WMI Pelloran status");
     EXPECT_TRUE(ReadStoredMode().IsDword(0));
 }
 
@@ -141,7 +137,7 @@ TEST_F(StartupOutcomesTest, NoInstanceEndsTheProgramAndLeavesTheStoredModeAlone)
     StoreModeDword(0);
     Scenario({L"Instances=0"});
     Start();
-    ExpectFatalMessage(L"Can't get WMI TolvekManagement object");
+    ExpectFatalMessageBox(L"Can't get WMI TolvekManagement object");
     EXPECT_EQ(StatusReads(), 0);
     EXPECT_TRUE(ReadStoredMode().IsDword(0));
 }
