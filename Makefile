@@ -1,27 +1,27 @@
 # The two commands of the README. Both install what is missing first (scripts/bootstrap).
-#   make demo   build, then run the tool against the firmware simulator
-#   make test   build, then run every test under Wine
+#   make demo   build, then run the tool against the firmware simulator (x86 where this machine runs
+#               32-bit code, x64 otherwise)
+#   make test   build both flavours, then run every test under Wine in each flavour this machine runs
+# PELLORAN_FLAVOURS=x64 (or x86, or x86,x64) forces the flavours instead of asking the machine.
 BUILD := build
 
-.PHONY: all bootstrap configure build test demo clean
+.PHONY: all bootstrap build test demo clean
 
 all: build
 
 bootstrap:
 	@scripts/bootstrap
 
-configure: bootstrap
-	@cmake --preset default >/dev/null
+build: bootstrap
+	@for f in x86 x64; do cmake --preset $$f >/dev/null && cmake --build --preset $$f || exit 1; done
 
-build: configure
-	@cmake --build --preset default
+test: bootstrap
+	@scripts/test
 
-test: build
-	@ctest --preset default
-
-demo: build
+demo: bootstrap
 	@scripts/demo
 
 clean:
-	@for p in tests plain bench; do scripts/wine-prefix stop $(CURDIR)/$(BUILD)/wine/$$p 2>/dev/null || true; done
+	@for p in $(BUILD)/x86/wine/* $(BUILD)/x64/wine/* $(BUILD)/*/demo/wine $(BUILD)/*/screenshots/wine; do \
+		[ -f "$$p/system.reg" ] && scripts/wine-prefix stop "$(CURDIR)/$$p" 2>/dev/null; done; true
 	@rm -rf $(BUILD)

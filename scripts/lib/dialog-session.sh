@@ -1,10 +1,25 @@
 # Shared by the demo and the screenshot script: a Wine prefix of the build with the firmware simulator
-# registered, a virtual display, and the dialog driver. Source it after setting `prefix`.
+# registered, a virtual display, and the dialog driver. Source it, call `session_flavour`, then set
+# `prefix` (a folder under $build).
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build="$root/build"
-exe="$build/app/Pelloran.exe"
-driver="$build/tests/driver/pelloran_driver.exe"
-sim="$build/sim/PelloranSim.dll"
+. "$root/scripts/lib/wine-env.sh"
+# Picks the flavour to show (x86, the product, where this machine runs 32-bit code; x64 otherwise),
+# says which, builds it, and sets `flavour`, `build`, `exe`, `driver` and `sim`.
+session_flavour() {
+    local choice
+    choice=$("$root/scripts/flavours" 2>&1) || { echo "$1: cannot run the tool here: $choice" >&2; exit 1; }
+    case " $(sed -n 1p <<<"$choice") " in
+        *" x86 "*) flavour=x86 ;;
+        *) flavour=x64 ;;
+    esac
+    echo "$1: running the $flavour build ($(sed -n 2p <<<"$choice"))"
+    build="$root/build/$flavour"
+    exe="$build/app/Pelloran.exe"
+    driver="$build/tests/driver/pelloran_driver.exe"
+    sim="$build/sim/PelloranSim.dll"
+    (cd "$root" && cmake --preset "$flavour" >/dev/null && cmake --build --preset "$flavour" >/dev/null) ||
+        { echo "$1: building the $flavour flavour failed" >&2; exit 1; }
+}
 
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
@@ -16,7 +31,8 @@ session_prepare() {
     else
         echo "no firmware simulator built; the tool meets Wine's own WMI, which has no firmware class" >&2
     fi
-    export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEDEBUG=-all
+    wine_env "$prefix"
 }
 
 # Starts a virtual display for the prefix and points DISPLAY at it.

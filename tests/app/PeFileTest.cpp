@@ -11,24 +11,38 @@
 
 namespace {
 
-// The headers and import names of a 32-bit PE file, read from its bytes.
+// The headers and import names of a PE file (32-bit or 64-bit), read from its bytes.
 class PeFile {
 public:
     explicit PeFile(std::string bytes) : m_bytes(std::move(bytes)) {
         IMAGE_DOS_HEADER dos;
+        DWORD signature = 0;
         if (!Copy(0, &dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) return;
-        m_valid = Copy(dos.e_lfanew, &m_nt) && m_nt.Signature == IMAGE_NT_SIGNATURE &&
-                  m_nt.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC;
-        m_sectionsAt = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
-                       m_nt.FileHeader.SizeOfOptionalHeader;
+        if (!Copy(dos.e_lfanew, &signature) || signature != IMAGE_NT_SIGNATURE) return;
+        const size_t fileHeaderAt = dos.e_lfanew + sizeof(signature);
+        const size_t optionalAt = fileHeaderAt + sizeof(IMAGE_FILE_HEADER);
+        if (!Copy(fileHeaderAt, &m_file) || !Copy(optionalAt, &m_magic)) return;
+        if (m_magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+            IMAGE_OPTIONAL_HEADER32 optional;
+            m_valid = Copy(optionalAt, &optional) && Take(optional);
+        } else if (m_magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+            IMAGE_OPTIONAL_HEADER64 optional;
+            m_valid = Copy(optionalAt, &optional) && Take(optional);
+        }
+        m_sectionsAt = optionalAt + m_file.SizeOfOptionalHeader;
     }
 
     bool valid() const { return m_valid; }
-    const IMAGE_NT_HEADERS32& nt() const { return m_nt; }
+    size_t size() const { return m_bytes.size(); }
+    const IMAGE_FILE_HEADER& header() const { return m_file; }
+    WORD magic() const { return m_magic; }
+    WORD subsystem() const { return m_subsystem; }
+    WORD dllCharacteristics() const { return m_dllCharacteristics; }
+    const IMAGE_DATA_DIRECTORY& directory(int index) const { return m_directories[index]; }
 
     std::vector<std::string> ImportedDlls() const {
         std::vector<std::string> names;
-        const IMAGE_DATA_DIRECTORY& dir = m_nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        const IMAGE_DATA_DIRECTORY& dir = m_directories[IMAGE_DIRECTORY_ENTRY_IMPORT];
         for (DWORD at = FileOffset(dir.VirtualAddress); at != 0; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
             IMAGE_IMPORT_DESCRIPTOR import;
             if (!Copy(at, &import) || import.Name == 0) break;
@@ -47,9 +61,17 @@ private:
         return true;
     }
 
+    template <typename Optional>
+    bool Take(const Optional& optional) {
+        m_subsystem = optional.Subsystem;
+        m_dllCharacteristics = optional.DllCharacteristics;
+        std::memcpy(m_directories, optional.DataDirectory, sizeof(m_directories));
+        return true;
+    }
+
     // The file offset of a relative virtual address; 0 when no section holds it.
     DWORD FileOffset(DWORD rva) const {
-        for (WORD i = 0; i < m_nt.FileHeader.NumberOfSections; ++i) {
+        for (WORD i = 0; i < m_file.NumberOfSections; ++i) {
             IMAGE_SECTION_HEADER section;
             if (!Copy(m_sectionsAt + i * sizeof(section), &section)) return 0;
             if (rva >= section.VirtualAddress && rva < section.VirtualAddress + section.Misc.VirtualSize)
@@ -59,7 +81,11 @@ private:
     }
 
     std::string m_bytes;
-    IMAGE_NT_HEADERS32 m_nt{};
+    IMAGE_FILE_HEADER m_file{};
+    WORD m_magic = 0;
+    WORD m_subsystem = 0;
+    WORD m_dllCharacteristics = 0;
+    IMAGE_DATA_DIRECTORY m_directories[IMAGE_NUMBEROF_DIRECTORY_ENTRIES]{};
     size_t m_sectionsAt = 0;
     bool m_valid = false;
 };
@@ -71,14 +97,21 @@ std::string Lower(std::string text) {
 
 class PeFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_file.valid()) << "Pelloran.exe is not a 32-bit PE file"; }
-    PeFile m_file{testsupport::ReadFileBytes(testsupport::ToolPath())};
+    void SetUp() override { ASSERT_TRUE(m_file.valid()) << "not a PE file: " << Narrow(m_exe.path); }
+    static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+    bool is64() const { return m_exe.flavour == "x64"; }
+
+    testsupport::CheckedExe m_exe = testsupport::CheckedExeOfThisRun();
+    PeFile m_file{testsupport::ReadFileBytes(m_exe.path)};
 };
 
-TEST_F(PeFileTest, IsA32BitGuiProgram) {
-    EXPECT_EQ(m_file.nt().FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
-    EXPECT_EQ(m_file.nt().OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-    EXPECT_EQ(m_file.nt().FileHeader.Characteristics & IMAGE_FILE_DLL, 0);
+TEST_F(PeFileTest, IsAGuiProgramOfItsFlavour) {
+    EXPECT_EQ(m_file.header().Machine, is64() ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(m_file.magic(), is64() ? IMAGE_NT_OPTIONAL_HDR64_MAGIC : IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    EXPECT_EQ(m_file.subsystem(), IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ(m_file.header().Characteristics & IMAGE_FILE_DLL, 0);
+    // The tool stays tiny: its runtime, its icons and its code together.
+    EXPECT_LE(m_file.size(), 96u * 1024) << "the executable grew";
 }
 
 TEST_F(PeFileTest, ImportsOnlyWindowsSystemDlls) {
@@ -93,12 +126,16 @@ TEST_F(PeFileTest, ImportsOnlyWindowsSystemDlls) {
 }
 
 TEST_F(PeFileTest, AddressSpaceRandomisationAndDep) {
-    const WORD flags = m_file.nt().OptionalHeader.DllCharacteristics;
+    const WORD flags = m_file.dllCharacteristics();
     EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
     EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
+    // A 64-bit program is randomised over its whole address space, not only below 4 GB.
+    if (is64()) {
+        EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA);
+    }
     // Randomisation needs the relocations: they must be kept in the file.
-    EXPECT_EQ(m_file.nt().FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED, 0);
-    EXPECT_GT(m_file.nt().OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u);
+    EXPECT_EQ(m_file.header().Characteristics & IMAGE_FILE_RELOCS_STRIPPED, 0);
+    EXPECT_GT(m_file.directory(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size, 0u);
 }
 
 }  // namespace

@@ -77,13 +77,14 @@ BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR
 class ResourcesTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_module = ::LoadLibraryExW(testsupport::ToolPath().c_str(), nullptr,
+        s_module = ::LoadLibraryExW(s_exe.path.c_str(), nullptr,
                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     }
     static void TearDownTestSuite() {
         if (s_module != nullptr) ::FreeLibrary(s_module);
     }
     void SetUp() override { ASSERT_NE(s_module, nullptr) << "Pelloran.exe could not be loaded as data"; }
+    static bool Is64() { return s_exe.flavour == "x64"; }
 
     // The bytes of a resource in exactly that language; empty when there is none.
     static std::vector<BYTE> Resource(LPCWSTR type, LPCWSTR name, LANGID language) {
@@ -137,9 +138,11 @@ protected:
     }
 
     static HMODULE s_module;
+    static const testsupport::CheckedExe s_exe;
 };
 
 HMODULE ResourcesTest::s_module = nullptr;
+const testsupport::CheckedExe ResourcesTest::s_exe = testsupport::CheckedExeOfThisRun();
 
 // Class atoms of the predefined control classes, as a template stores them.
 const std::wstring kButton = L"#128", kEdit = L"#129", kStatic = L"#130";
@@ -381,7 +384,7 @@ TEST_F(ResourcesTest, VersionBlock) {
 TEST_F(ResourcesTest, ManifestBytes) {
     const std::vector<BYTE> bytes = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1), kEnglishUs);
     const std::string text(bytes.begin(), bytes.end());
-    EXPECT_EQ(text.size(), 633u);
+    EXPECT_EQ(text.size(), Is64() ? 635u : 633u);
     EXPECT_EQ(text.rfind("<?xml", 0), std::string::npos) << "no XML declaration";
     EXPECT_EQ(text.substr(text.size() - 11), "</assembly>") << "no line end after the last line";
     size_t lines = 0;
@@ -395,12 +398,16 @@ TEST_F(ResourcesTest, ManifestBytes) {
          {"<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">",
           "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\">",
           "<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\">",
-          "type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
-          "processorArchitecture=\"x86\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\""})
+          Is64() ? "type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
+                   "processorArchitecture=\"amd64\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\""
+                 : "type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
+                   "processorArchitecture=\"x86\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\""})
         EXPECT_NE(text.find(needle), std::string::npos) << needle;
 
     // And the resource is the repository's manifest, byte for byte.
-    EXPECT_EQ(text, testsupport::ReadFileBytes(testsupport::WinPath(PELLORAN_SOURCE_DIR "/res/Pelloran.manifest")));
+    EXPECT_EQ(text, testsupport::ReadFileBytes(testsupport::WinPath(
+                        Is64() ? PELLORAN_SOURCE_DIR "/res/Pelloran.amd64.manifest"
+                               : PELLORAN_SOURCE_DIR "/res/Pelloran.manifest")));
 }
 
 }  // namespace

@@ -22,6 +22,16 @@ std::string ReadFileBytes(const std::wstring& path) {
 
 std::wstring ToolPath() { return WinPath(PELLORAN_EXE_PATH); }
 
+CheckedExe CheckedExeOfThisRun() {
+    char exe[MAX_PATH] = "";
+    char flavour[8] = "";
+    const DWORD exeLength = ::GetEnvironmentVariableA("PELLORAN_CHECKED_EXE", exe, sizeof(exe));
+    const DWORD flavourLength = ::GetEnvironmentVariableA("PELLORAN_CHECKED_FLAVOUR", flavour, sizeof(flavour));
+    if (exeLength == 0 || exeLength >= sizeof(exe) || flavourLength == 0 || flavourLength >= sizeof(flavour))
+        return {ToolPath(), PELLORAN_FLAVOUR};
+    return {WinPath(exe), flavour};
+}
+
 ToolProcess::ToolProcess(const std::wstring& exePath) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

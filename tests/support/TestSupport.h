@@ -18,6 +18,15 @@ std::string ReadFileBytes(const std::wstring& path);
 // The built Pelloran.exe, as a Windows path.
 std::wstring ToolPath();
 
+// The executable that a static check (headers, resources) reads as data, and its flavour ("x86" or
+// "x64"): the one that PELLORAN_CHECKED_EXE and PELLORAN_CHECKED_FLAVOUR name (the 32-bit product,
+// read by the 64-bit flavour's tests), otherwise this build's own Pelloran.exe.
+struct CheckedExe {
+    std::wstring path;
+    std::string flavour;
+};
+CheckedExe CheckedExeOfThisRun();
+
 // A started copy of the tool; it is ended (if still running) when the object goes.
 class ToolProcess {
 public:

@@ -1,5 +1,5 @@
-# Cross-compiles for 32-bit Windows with mingw-w64. The -posix compilers carry std::mutex and friends,
-# which GoogleTest needs; the program itself links everything statically either way.
+# Cross-compiles for 32-bit Windows with mingw-w64: the flavour that ships. The -posix compilers carry
+# std::mutex and friends, which GoogleTest needs; the program itself links everything statically.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
@@ -12,5 +12,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
+set(PELLORAN_FLAVOUR x86)
 # Test programs run under Wine, in the build's own prefix.
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run")

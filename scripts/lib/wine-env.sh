@@ -1,0 +1,38 @@
+# The Wine environment of one of the build's prefixes. Source it, then call `wine_env DIR`.
+#
+# A prefix under build/x64/ is a 64-bit prefix for the 64-bit flavour; every other prefix of the build
+# is a 32-bit one. A 64-bit prefix is driven through Wine's 64-bit loader and server directly: Debian's
+# `wine`, `wineboot`, `winepath` and `wineserver` wrappers pick the 32-bit programs whenever wine32 is
+# installed, and those cannot start at all on a machine that executes no 32-bit x86 code.
+#
+# After `wine_env DIR`: WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES (and for 64-bit WINELOADER and
+# WINESERVER) are exported, `$pelloran_wine` names the loader to run programs with, and the functions
+# `wine` and `wineserver` call the right programs.
+
+pelloran_wine64=/usr/lib/wine/wine64
+pelloran_wineserver64=/usr/lib/wine/wineserver64
+
+# The architecture of a prefix of the build, from where it lives.
+wine_arch_of() {
+    case "$1" in
+        */build/x64/*) echo win64 ;;
+        *) echo win32 ;;
+    esac
+}
+
+wine_env() {
+    export WINEPREFIX="$1"
+    export WINEARCH
+    WINEARCH=$(wine_arch_of "$1")
+    export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+    if [ "$WINEARCH" = win64 ]; then
+        export WINELOADER="$pelloran_wine64" WINESERVER="$pelloran_wineserver64"
+        pelloran_wine=$pelloran_wine64
+        wineserver() { "$pelloran_wineserver64" "$@"; }
+    else
+        unset WINELOADER WINESERVER
+        pelloran_wine=$(command -v wine)
+        wineserver() { command wineserver "$@"; }
+    fi
+    wine() { "$pelloran_wine" "$@"; }
+}
