@@ -53,7 +53,10 @@ void AddKeys(HKEY root, const std::wstring& rootName, const std::wstring& path, 
     for (DWORD i = 0;; ++i) {
         DWORD length = 256;
         if (::RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.push_back(name);
+        // Of the class registrations (two thirds of the registry, none of them ours) only Windows
+        // Installer's own records count.
+        if (_wcsicmp(path.c_str(), L"Software\\Classes") != 0 || _wcsicmp(name, L"Installer") == 0)
+            children.push_back(name);
     }
     ::RegCloseKey(key);
     for (const std::wstring& child : children) AddKeys(root, rootName, path + L"\\" + child, view, into);

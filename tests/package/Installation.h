@@ -18,8 +18,9 @@ namespace installation {
 DWORD RunToCompletion(const std::wstring& commandLine, DWORD timeoutMs);
 
 // Every file and folder under the places an installation writes to (the Program Files folders,
-// ProgramData, the profiles but for the temporary folder, the installer's cache) and every key and
-// value name under HKLM\Software (both views) and HKCU\Software.
+// ProgramData, the user's application data, the installer's cache) and every key and value name
+// under HKLM\Software (both views) and HKCU\Software, of the class registrations only Windows
+// Installer's.
 std::set<std::wstring> Snapshot();
 // What `after` holds and `before` does not ("+ ...") and the reverse ("- ..."), sorted.
 std::vector<std::wstring> Difference(const std::set<std::wstring>& before, const std::set<std::wstring>& after);
