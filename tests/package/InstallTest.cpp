@@ -53,8 +53,9 @@ std::vector<Package> Packages() {
          FOLDERID_ProgramFiles, true},
     };
 #ifdef PELLORAN_X86_BUILD
-    // The 32-bit MSI on a machine that runs only 64-bit code: installed by the 64-bit msiexec into the
-    // 32-bit Program Files and registry view; its tool cannot start here.
+    // In the 64-bit flavour, the product's 32-bit MSI too: the 64-bit msiexec installs it into the 32-bit
+    // Program Files and registry view. Its tool is not started: this flavour's machine may run no
+    // 32-bit code.
     const std::wstring x86 = L"Pelloran-" + Widen(PELLORAN_VERSION_TEXT);
     const std::wstring x86Older = L"Pelloran-" + Widen(PELLORAN_OLDER_VERSION);
     packages.push_back({"X86Msi", true, dir + L"\\x86\\current\\" + x86 + L".msi",
