@@ -24,7 +24,9 @@ wine_env() {
     export WINEPREFIX="$1"
     export WINEARCH
     WINEARCH=$(wine_arch_of "$1")
-    export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+    # No offer to install .NET or a browser engine; and no winemenubuilder, which would copy every
+    # shortcut made in the prefix to the Unix desktop, outside the build.
+    export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     if [ "$WINEARCH" = win64 ]; then
         export WINELOADER="$pelloran_wine64" WINESERVER="$pelloran_wineserver64"
         pelloran_wine=$pelloran_wine64
