@@ -116,9 +116,9 @@ public:
             SimAnswerLater(answer, [session, pending, hr, resultId]() {
                 SimClassObject* definition =
                     SUCCEEDED(hr) && !pending->Abandoned() ? SimClassObject::MakeClass(session) : nullptr;
-                pending->Arrive(hr, definition);
                 SimLogLine(*session, L"Answer").Int(L"this", resultId).Hex(L"hr", static_cast<unsigned long>(hr))
                     .Id(L"out", definition != nullptr ? definition->id() : 0).Write();
+                pending->Arrive(hr, definition);
             });
             return WBEM_S_NO_ERROR;
         }
@@ -171,10 +171,10 @@ public:
                 SimLogLine answerLine(*session, L"Answer");
                 answerLine.Int(L"this", resultId).Text(L"method", method.c_str());
                 SimClassObject* out = Apply(session, outcome, method.c_str(), !pending->Abandoned());
-                pending->Arrive(outcome.hr, out);
                 answerLine.Hex(L"hr", static_cast<unsigned long>(outcome.hr)).Id(L"out", out != nullptr ? out->id() : 0);
                 if (SUCCEEDED(outcome.hr)) answerLine.Hex(L"state", session->ReadState());
                 answerLine.Write();
+                pending->Arrive(outcome.hr, out);
             });
             return WBEM_S_NO_ERROR;
         }
