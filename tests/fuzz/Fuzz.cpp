@@ -24,8 +24,8 @@ using namespace testsupport;
 constexpr DWORD kBoundMs = 3000;
 constexpr DWORD kAllowMs = 4 * kBoundMs;
 // From the start until the dialog or a message shows: the start of a Wine process, then at most the
-// bound of the firmware's share of the start.
-constexpr DWORD kAppearMs = 8 * kBoundMs;
+// firmware's share of the start (the bound).
+constexpr DWORD kAppearMs = kAllowMs;
 
 constexpr wchar_t kModeKey[] = L"Software\\Tolvek\\Quenby";
 constexpr wchar_t kModeParent[] = L"Software\\Tolvek";
@@ -363,12 +363,17 @@ std::vector<LogLine> ReadLog(const std::wstring& path) {
     return lines;
 }
 
-// What the log must show: the firmware called only once it was found, only control values 0, 1 and 3,
-// and no simulated object left behind (after a fatal start: none but what the client holds).
+// What the log must show: no wait for an answer longer than the bound, the firmware called only once it
+// was found, only control values 0, 1 and 3, and no simulated object left behind (after a fatal start:
+// none but what the client holds).
 std::wstring CheckLog(const std::vector<LogLine>& log, bool fatalStart) {
     bool found = false;
     bool detached = false;
     for (const LogLine& line : log) {
+        if ((line.event == L"Next" || line.event == L"GetResultObject" || line.event == L"GetCallStatus") &&
+            (line[L"timeout"].empty() || std::wcstol(line[L"timeout"].c_str(), nullptr, 10) < 0 ||
+             std::wcstol(line[L"timeout"].c_str(), nullptr, 10) > static_cast<long>(kBoundMs)))
+            return line.event + L" waited up to " + line[L"timeout"] + L" ms for an answer";
         if (line.event == L"Next" && line[L"returned"] != L"" && line[L"returned"] != L"0") found = true;
         if (line.event == L"ExecMethod" && !found) return L"a firmware method was called before the firmware was found";
         if (line.event == L"ExecMethod" && line[L"method"] == L"device_ctrl" && fatalStart)
@@ -394,11 +399,21 @@ std::wstring CheckLog(const std::vector<LogLine>& log, bool fatalStart) {
 
 // ---- Running a schedule --------------------------------------------------------------------------
 
+// A window's text, waiting for its thread as long as a check allows.
+std::wstring TextWithin(HWND hwnd) {
+    wchar_t text[1024];
+    DWORD_PTR length = 0;
+    if (hwnd == nullptr ||
+        !::SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, kAllowMs, &length))
+        return L"<no answer>";
+    return std::wstring(text, length < 1024 ? length : 1023);
+}
+
 // The visible windows of the process other than the dialog (and the about box while it is open).
 std::wstring StrayWindows(DWORD pid, HWND dialog) {
     std::wstring stray;
     for (HWND hwnd : VisibleWindowsOf(pid))
-        if (hwnd != dialog) stray += L"[" + TextOf(hwnd) + L": " + TextOf(::GetDlgItem(hwnd, 0xFFFF)) + L"] ";
+        if (hwnd != dialog) stray += L"[" + TextWithin(hwnd) + L": " + TextWithin(::GetDlgItem(hwnd, 0xFFFF)) + L"] ";
     return stray;
 }
 
@@ -437,9 +452,9 @@ std::wstring Run(const Schedule& s, const std::wstring& folder, const std::wstri
     bool fatal = false;
     if (box != nullptr) {
         fatal = true;
-        const std::wstring text = TextOf(::GetDlgItem(box, 0xFFFF));
+        const std::wstring text = TextWithin(::GetDlgItem(box, 0xFFFF));
         if (text != kFatalTexts[0] && text != kFatalTexts[1]) return L"an unexpected message: " + text;
-        if (TextOf(box) != L"Pelloran") return L"a message with the caption " + TextOf(box);
+        if (TextWithin(box) != L"Pelloran") return L"a message with the caption " + TextWithin(box);
         if (!ClickWithin(box, IDOK, kAllowMs)) return L"the message did not take its OK";
     } else {
         bool closing = false;
