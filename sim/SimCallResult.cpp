@@ -72,13 +72,11 @@ DWORD WINAPI RunLate(void* parameter) {
 
 }  // namespace
 
-SimPendingAnswer::SimPendingAnswer() : m_arrived(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    ::InitializeCriticalSection(&m_lock);
-}
+SimPendingAnswer::SimPendingAnswer() { ::InitializeCriticalSection(&m_lock); }
 
 SimPendingAnswer::~SimPendingAnswer() {
     if (m_result != nullptr) m_result->Release();
-    ::CloseHandle(m_arrived);
+    if (m_arrived != nullptr) ::CloseHandle(m_arrived);
     ::DeleteCriticalSection(&m_lock);
 }
 
@@ -86,19 +84,27 @@ void SimPendingAnswer::Arrive(HRESULT hr, IWbemClassObject* result) {
     ::EnterCriticalSection(&m_lock);
     m_hr = hr;
     m_result = result;
+    m_there = true;
+    if (m_arrived != nullptr) ::SetEvent(m_arrived);
     ::LeaveCriticalSection(&m_lock);
-    ::SetEvent(m_arrived);
 }
 
 bool SimPendingAnswer::Wait(LONG timeoutMs, HRESULT& hr, IWbemClassObject** result) {
-    const DWORD wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-    if (::WaitForSingleObject(m_arrived, wait) != WAIT_OBJECT_0) return false;
     ::EnterCriticalSection(&m_lock);
-    hr = m_hr;
-    *result = m_result;
-    if (m_result != nullptr) m_result->AddRef();
+    if (!m_there && timeoutMs != 0 && m_arrived == nullptr) m_arrived = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE arrived = m_there ? nullptr : m_arrived;
     ::LeaveCriticalSection(&m_lock);
-    return true;
+    // The event lives as long as this object, which the caller's reference keeps.
+    if (arrived != nullptr) ::WaitForSingleObject(arrived, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+    ::EnterCriticalSection(&m_lock);
+    const bool there = m_there;
+    if (there) {
+        hr = m_hr;
+        *result = m_result;
+        if (m_result != nullptr) m_result->AddRef();
+    }
+    ::LeaveCriticalSection(&m_lock);
+    return there;
 }
 
 void SimPendingAnswer::Abandon() {

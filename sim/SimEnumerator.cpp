@@ -78,14 +78,14 @@ private:
         ULONGLONG wait = m_resultsAt > now ? m_resultsAt - now : 0;
         if (answer.delayMs > wait) wait = answer.delayMs;
         if (timeoutMs < 0) {  // WBEM_INFINITE
-            ::Sleep(never ? INFINITE : static_cast<DWORD>(wait));
+            if (never || wait > 0) ::Sleep(never ? INFINITE : static_cast<DWORD>(wait));
             return true;
         }
         if (never || wait > static_cast<ULONGLONG>(timeoutMs)) {
             ::Sleep(static_cast<DWORD>(timeoutMs));
             return false;
         }
-        ::Sleep(static_cast<DWORD>(wait));
+        if (wait > 0) ::Sleep(static_cast<DWORD>(wait));
         return true;
     }
 

@@ -103,7 +103,8 @@ public:
 
 private:
     mutable CRITICAL_SECTION m_lock;
-    HANDLE m_arrived;
+    HANDLE m_arrived = nullptr;  // made only when somebody waits before the answer is there
+    bool m_there = false;
     HRESULT m_hr = S_OK;
     IWbemClassObject* m_result = nullptr;
     bool m_abandoned = false;
