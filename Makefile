@@ -3,10 +3,14 @@
 #               32-bit code, x64 otherwise)
 #   make test   build both flavours, then run every test under Wine in each flavour this machine runs
 #   make package  build the 32-bit product, then its setup program, MSI and zip into dist/
+#   make fuzz   build, then run N random schedules (default 1000) from SEED (default: the time) in the
+#               first flavour this machine runs
 # PELLORAN_FLAVOURS=x64 (or x86, or x86,x64) forces the flavours instead of asking the machine.
 BUILD := build
+N := 1000
+SEED :=
 
-.PHONY: all bootstrap build test demo package clean
+.PHONY: all bootstrap build test demo package fuzz clean
 
 all: build
 
@@ -25,6 +29,10 @@ demo: bootstrap
 package: bootstrap
 	@cmake --preset x86 >/dev/null && cmake --build --preset x86 --target Pelloran
 	@scripts/package --flavour x86 --build $(CURDIR)/$(BUILD)/x86 --out $(CURDIR)/dist
+
+fuzz: bootstrap
+	@f=$$(scripts/flavours | sed -n '1s/ .*//p') && cmake --preset $$f >/dev/null && cmake --build --preset $$f && \
+		scripts/fuzz $(BUILD)/$$f $(N) $(SEED)
 
 clean:
 	@for p in $(BUILD)/x86/wine/* $(BUILD)/x64/wine/* $(BUILD)/*/demo/wine $(BUILD)/*/screenshots/wine; do \

@@ -1,11 +1,15 @@
 // How long Pelloran.exe takes from its start until its dialog is on the screen with the firmware's
-// state, beside a bare dialog program with the same resources, alternating the two, in one run.
-//   pelloran_bench_startup <Pelloran.exe> <reference.exe> [runs]
+// state, beside two references, taking turns in one run: a bare dialog program with the same resources,
+// and the same dialog that first makes the COM set-up, WMI connection and query that any program asking
+// the firmware must make. In the same turns, a fresh process times each step of the tool's start-up.
+//   pelloran_bench_startup <Pelloran.exe> <bare.exe> <bare+WMI.exe> <steps.exe> <language file> [runs]
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 namespace {
@@ -18,9 +22,15 @@ double NowMs() {
     return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-double Median(std::vector<double> values) {
+// The median and the quartiles of a sample.
+struct Spread {
+    double low, median, high;
+};
+
+Spread SpreadOf(std::vector<double> values) {
     std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    const size_t n = values.size();
+    return {values[n / 4], values[n / 2], values[(3 * n) / 4]};
 }
 
 struct Search {
@@ -61,32 +71,100 @@ double TimeToDialog(const wchar_t* exe) {
     return search.found != nullptr ? took : -1;
 }
 
+// Runs the step timer once; the microseconds of its steps, empty when it failed.
+std::vector<double> TimeSteps(const wchar_t* exe, const wchar_t* languageFile) {
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return {};
+    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" + std::wstring(exe) + L"\" \"" + languageFile + L"\"";
+    const BOOL started = ::CreateProcessW(exe, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                          &startup, &process);
+    ::CloseHandle(writeEnd);
+    std::string output;
+    char chunk[512];
+    DWORD got = 0;
+    while (started && ::ReadFile(readEnd, chunk, sizeof(chunk), &got, nullptr) && got > 0) output.append(chunk, got);
+    ::CloseHandle(readEnd);
+    if (!started) return {};
+    ::WaitForSingleObject(process.hProcess, 20000);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    std::vector<double> steps;
+    const char* p = output.c_str();
+    for (char* end = nullptr;; p = end) {
+        const double value = std::strtod(p, &end);
+        if (end == p) break;
+        steps.push_back(value);
+    }
+    return steps;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: pelloran_bench_startup <Pelloran.exe> <reference.exe> [runs]\n");
+    if (argc < 6) {
+        std::fprintf(stderr, "usage: pelloran_bench_startup <Pelloran.exe> <bare.exe> <bare+WMI.exe> <steps.exe> "
+                             "<language file> [runs]\n");
         return 2;
     }
-    const int runs = argc > 3 ? std::max(1, _wtoi(argv[3])) : 40;
-    std::vector<double> tool, reference, ratios;
-    TimeToDialog(argv[1]);  // warm both up once: the first start of a program under Wine loads more
-    TimeToDialog(argv[2]);
+    const int runs = argc > 6 ? std::max(4, _wtoi(argv[6])) : 40;
+    const wchar_t* const programs[] = {argv[1], argv[2], argv[3]};
+    constexpr int kPrograms = 3;
+    std::vector<double> times[kPrograms], toFloor, toBare;
+    const char* const stepNames[] = {"COM set-up (CoInitializeEx)", "security (CoInitializeSecurity)",
+                                     "locator (CoCreateInstance)",  "connection (ConnectServer)",
+                                     "query (ExecQuery, Next)",     "status call (device_status)",
+                                     "language file (19 texts)",    "registry (stored mode read, written)"};
+    constexpr size_t kSteps = sizeof(stepNames) / sizeof(stepNames[0]);
+    std::vector<double> steps[kSteps];
+
+    for (const wchar_t* program : programs) TimeToDialog(program);  // the first start under Wine loads more
     for (int i = 0; i < runs; ++i) {
-        const double t = TimeToDialog(argv[1]);
-        const double r = TimeToDialog(argv[2]);
-        if (t < 0 || r < 0) {
-            std::fprintf(stderr, "a dialog did not show\n");
-            return 1;
+        double t[kPrograms];
+        for (int k = 0; k < kPrograms; ++k) {
+            // Each turn starts with another program, so that none always follows the same one.
+            const int p = (i + k) % kPrograms;
+            t[p] = TimeToDialog(programs[p]);
+            if (t[p] < 0) {
+                std::fprintf(stderr, "a dialog did not show: %ls\n", programs[p]);
+                return 1;
+            }
         }
-        tool.push_back(t);
-        reference.push_back(r);
-        ratios.push_back(t / r);
+        for (int p = 0; p < kPrograms; ++p) times[p].push_back(t[p]);
+        toFloor.push_back(t[0] / t[2]);
+        toBare.push_back(t[0] / t[1]);
+        const std::vector<double> measured = TimeSteps(argv[4], argv[5]);
+        for (size_t s = 0; s < kSteps && s < measured.size(); ++s) steps[s].push_back(measured[s]);
     }
-    std::printf("start-up until the dialog shows, %d alternating runs each, medians:\n", runs);
-    std::printf("  Pelloran.exe (language file, WMI, firmware status): %8.1f ms\n", Median(tool));
-    std::printf("  bare dialog with the same resources:                %8.1f ms\n", Median(reference));
-    std::printf("  ratio Pelloran / bare:                              %8.2f (median of the runs' ratios)\n",
-                Median(ratios));
+
+    const char* const names[] = {"Pelloran.exe (language file, WMI, firmware status)",
+                                 "bare dialog with the same resources",
+                                 "bare dialog + COM set-up, WMI connection, query"};
+    std::printf("start-up until the dialog shows, %d runs each taking turns: median [quartiles]\n", runs);
+    for (int p = 0; p < kPrograms; ++p) {
+        const Spread s = SpreadOf(times[p]);
+        std::printf("  %-52s %7.1f ms [%6.1f, %6.1f]\n", names[p], s.median, s.low, s.high);
+    }
+    const Spread floor = SpreadOf(toFloor), bare = SpreadOf(toBare);
+    std::printf("  %-52s %7.3f    [%6.3f, %6.3f]\n", "ratio Pelloran / (bare + WMI), per turn", floor.median,
+                floor.low, floor.high);
+    std::printf("  %-52s %7.3f    [%6.3f, %6.3f]\n", "ratio Pelloran / bare, per turn", bare.median, bare.low,
+                bare.high);
+    if (!steps[0].empty()) {
+        std::printf("the tool's start-up steps in a fresh process, %u runs: median [quartiles]\n",
+                    static_cast<unsigned>(steps[0].size()));
+        for (size_t s = 0; s < kSteps; ++s) {
+            const Spread spread = SpreadOf(steps[s]);
+            std::printf("  %-52s %7.2f ms [%6.2f, %6.2f]\n", stepNames[s], spread.median / 1000, spread.low / 1000,
+                        spread.high / 1000);
+        }
+    }
     return 0;
 }

@@ -5,49 +5,113 @@
 #include "firmware/PelloranCodes.h"
 #include "firmware/WmiClient.h"
 
+#include <climits>
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// A failing ExecMethod is tried again 500 ms later, for at most 3 s of pauses in all.
+// A failing ExecMethod is tried again, attempts starting 500 ms apart, seven attempts at most within the
+// call's 3 s, but only while the failure is one that may pass.
 constexpr DWORD kRetryPauseMs = 500;
 constexpr int kMaxRetryPauses = 6;
+
+// Failures that may pass: the call was cancelled or timed out, WMI was shutting down or too busy, or the
+// way to the provider failed. Tried again. Every other failure is final and ends the call at once: the
+// method, class, object, parameter or query is wrong or unknown (WBEM_E_NOT_FOUND, WBEM_E_INVALID_*),
+// access is denied (WBEM_E_ACCESS_DENIED, E_ACCESSDENIED), a type does not match (WBEM_E_TYPE_MISMATCH),
+// the operation is not supported, and any code not named here.
+constexpr HRESULT kFailuresThatMayPass[] = {
+    static_cast<HRESULT>(WBEM_E_FAILED),            // the provider failed without saying why (busy firmware)
+    static_cast<HRESULT>(WBEM_E_CALL_CANCELLED),
+    static_cast<HRESULT>(WBEM_E_TIMED_OUT),
+    static_cast<HRESULT>(WBEM_E_SHUTTING_DOWN),
+    static_cast<HRESULT>(WBEM_E_SERVER_TOO_BUSY),
+    static_cast<HRESULT>(WBEM_E_TRANSPORT_FAILURE),
+    RPC_E_CALL_REJECTED,
+    RPC_E_CALL_CANCELED,
+    RPC_E_DISCONNECTED,
+    RPC_E_SERVERCALL_RETRYLATER,
+    RPC_E_SERVERCALL_REJECTED,
+    RPC_E_SERVER_DIED,
+    RPC_E_SERVER_DIED_DNE,
+    RPC_E_TIMEOUT,
+    CO_E_SERVER_STOPPING,
+    HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE),
+    HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY),
+    HRESULT_FROM_WIN32(RPC_S_CALL_FAILED),
+    HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE),
+};
+
+bool MayPass(HRESULT hr) {
+    for (HRESULT transient : kFailuresThatMayPass)
+        if (hr == transient) return true;
+    return false;
+}
 
 // The object path the method calls address: the instance the query handed back first.
 BSTR TargetPath(const WmiClient& client) {
     return client.nInstances > 0 && client.pInstancePaths != nullptr ? client.pInstancePaths[0] : nullptr;
 }
 
-// Executes the method, pausing and trying again while it fails, up to the bound.
-HRESULT ExecuteWithRetry(WmiClient& client, BSTR methodName, BSTR objectPath) {
+// The class definition, fetched semi-synchronously so that a WMI that never answers cannot hold the dialog.
+HRESULT GetClassDefinition(WmiClient& client, const Deadline& deadline, IWbemClassObject** definition) {
+    ComPtr<IWbemCallResult> pending;
+    HRESULT hr = client.pServices->GetObject(client.bstrClass, WBEM_FLAG_RETURN_IMMEDIATELY,
+                                             nullptr,  // no context
+                                             nullptr,  // the definition comes through the call result
+                                             pending.GetAddressOf());
+    bool gaveUp = false;
+    if (SUCCEEDED(hr)) hr = AwaitCallResult(pending.Get(), deadline, definition, gaveUp);
+    return hr;
+}
+
+// One semi-synchronous ExecMethod, its answer awaited until the deadline.
+HRESULT ExecuteOnce(WmiClient& client, BSTR methodName, BSTR objectPath, const Deadline& deadline, bool& gaveUp) {
+    ComPtr<IWbemCallResult> pending;
+    client.pOutParams.Reset();
+    gaveUp = false;
+    HRESULT hr = client.pServices->ExecMethod(objectPath, methodName, WBEM_FLAG_RETURN_IMMEDIATELY,
+                                              nullptr,                 // no context
+                                              client.pInParams.Get(),  // in-parameters
+                                              nullptr,  // the out-parameters come through the call result
+                                              pending.GetAddressOf());
+    if (SUCCEEDED(hr)) hr = AwaitCallResult(pending.Get(), deadline, client.pOutParams.GetAddressOf(), gaveUp);
+    return hr;
+}
+
+// Executes the method, pausing and trying again while it fails with a failure that may pass and the next
+// attempt still starts by the call's deadline. An answer that does not come in time is given up, not
+// tried again. Attempts are timed from the start of the call, so a slow machine does not lose one.
+HRESULT ExecuteWithRetry(WmiClient& client, BSTR methodName, BSTR objectPath, const Deadline& deadline) {
     wchar_t diagnostic[100];
     HRESULT hr;
     for (int pauses = 0;; ++pauses) {
-        hr = client.pServices->ExecMethod(objectPath, methodName,
-                                          0,        // flags: a synchronous call
-                                          nullptr,  // no context
-                                          client.pInParams.Get(),                      // in-parameters
-                                          client.pOutParams.ReleaseAndGetAddressOf(),  // out-parameters
-                                          nullptr);                                    // no call-result object
+        bool gaveUp = false;
+        hr = ExecuteOnce(client, methodName, objectPath, deadline, gaveUp);
         FormatStepResult(diagnostic, L"ExecMethod returned 0x%x:", hr);
-        if (SUCCEEDED(hr) || pauses == kMaxRetryPauses) return hr;
-        ::Sleep(kRetryPauseMs);
+        const DWORD nextAttempt = (pauses + 1) * kRetryPauseMs;
+        if (SUCCEEDED(hr) || gaveUp || !MayPass(hr) || pauses == kMaxRetryPauses || !deadline.Admits(nextAttempt))
+            return hr;
+        deadline.PauseUntil(nextAttempt);
     }
 }
 
-// The status word in a VARIANT: any integer type that holds the 32 bits without loss.
+// The status word in a VARIANT: any integer type, read as the unsigned bit pattern it carries, never
+// sign-extended (a negative VT_I1 or VT_I2 must not fake the presence bit); a value whose pattern does not
+// fit in 32 bits is no status word.
 bool StatusWordFrom(const VARIANT& value, int& statusWord) {
     switch (V_VT(&value)) {
     case VT_I4: statusWord = V_I4(&value); return true;
     case VT_INT: statusWord = V_INT(&value); return true;
     case VT_UI4: statusWord = static_cast<int>(V_UI4(&value)); return true;
     case VT_UINT: statusWord = static_cast<int>(V_UINT(&value)); return true;
-    case VT_I2: statusWord = V_I2(&value); return true;
+    case VT_I2: statusWord = static_cast<USHORT>(V_I2(&value)); return true;
     case VT_UI2: statusWord = V_UI2(&value); return true;
-    case VT_I1: statusWord = V_I1(&value); return true;
+    case VT_I1: statusWord = static_cast<BYTE>(V_I1(&value)); return true;
     case VT_UI1: statusWord = V_UI1(&value); return true;
     case VT_I8:
-        if (V_I8(&value) < INT_MIN || V_I8(&value) > static_cast<LONGLONG>(UINT_MAX)) return false;
+        if (V_I8(&value) < 0 || V_I8(&value) > static_cast<LONGLONG>(UINT_MAX)) return false;
         statusWord = static_cast<int>(V_I8(&value));
         return true;
     case VT_UI8:
@@ -76,14 +140,14 @@ HRESULT CallMethod(BSTR methodName, BSTR objectPath) {
     }
     WmiClient& client = *g_pWmiClient;
     wchar_t diagnostic[100];
+    const Deadline deadline;  // the whole call, retries included
     // The out-parameters are this call's or none: a call that ends before ExecMethod, even with a
     // success code, must not leave the previous call's answer to be read as its own.
     client.pOutParams.Reset();
     ComPtr<IWbemClassObject> classDefinition;
     ComPtr<IWbemClassObject> inDefinition;
 
-    HRESULT hr = client.pServices->GetObject(client.bstrClass, 0 /* flags */, nullptr /* no context */,
-                                             classDefinition.GetAddressOf(), nullptr /* no call result */);
+    HRESULT hr = GetClassDefinition(client, deadline, classDefinition.GetAddressOf());
     FormatStepResult(diagnostic, L"GetObject returned 0x%x:", hr);
     if (hr != S_OK) goto done;
 
@@ -102,7 +166,7 @@ HRESULT CallMethod(BSTR methodName, BSTR objectPath) {
         client.pInParams.Reset();  // a method without in-parameters gets none, not the last call's
     }
 
-    hr = ExecuteWithRetry(client, methodName, objectPath);
+    hr = ExecuteWithRetry(client, methodName, objectPath, deadline);
 
 done:
     ClearParams();

@@ -8,6 +8,43 @@
 
 WmiClient* g_pWmiClient = nullptr;
 
+namespace {
+
+// The end of the time limit in force (GetTickCount64), 0 when there is none.
+ULONGLONG g_limitEnd = 0;
+
+}  // namespace
+
+Deadline::Deadline(DWORD boundMs) : m_start(::GetTickCount64()), m_end(m_start + boundMs) {
+    if (g_limitEnd != 0 && g_limitEnd < m_end) m_end = g_limitEnd;
+}
+
+void Deadline::PauseUntil(DWORD offsetMs) const {
+    const ULONGLONG now = ::GetTickCount64();
+    if (m_start + offsetMs > now) ::Sleep(static_cast<DWORD>(m_start + offsetMs - now));
+}
+
+DWORD Deadline::Left() const {
+    const ULONGLONG now = ::GetTickCount64();
+    return now < m_end ? static_cast<DWORD>(m_end - now) : 0;
+}
+
+FirmwareTimeLimit::FirmwareTimeLimit(DWORD limitMs) { g_limitEnd = ::GetTickCount64() + limitMs; }
+
+FirmwareTimeLimit::~FirmwareTimeLimit() { g_limitEnd = 0; }
+
+HRESULT AwaitCallResult(IWbemCallResult* pending, const Deadline& deadline, IWbemClassObject** result, bool& gaveUp) {
+    gaveUp = false;
+    if (pending == nullptr) return WBEM_E_UNEXPECTED;  // a success without the promised call result
+    HRESULT hr;
+    do {  // a provider may give up waiting before the time asked for: wait again while time is left
+        hr = pending->GetResultObject(static_cast<LONG>(deadline.Left()), result);
+    } while (hr == WBEM_S_TIMEDOUT && deadline.Left() > 0);
+    if (hr != WBEM_S_TIMEDOUT) return hr;
+    gaveUp = true;
+    return WBEM_E_TIMED_OUT;
+}
+
 WmiParam::WmiParam(const wchar_t* paramName, const VARIANT& paramValue) : name(paramName) {
     ::VariantInit(&value);
     ::VariantCopy(&value, const_cast<VARIANT*>(&paramValue));
@@ -85,11 +122,15 @@ bool ConnectNamespace(const wchar_t* namespaceName) {
 
 namespace {
 
-// Hands back the next object of the enumerator (or null) and records the call's HRESULT.
-IWbemClassObject* NextObject(IEnumWbemClassObject* enumerator, HRESULT& latest) {
+// Hands back the next object of the enumerator (or null) and records the call's HRESULT. A step that
+// hands back nothing by the deadline is given up: a failed step (WBEM_E_TIMED_OUT).
+IWbemClassObject* NextObject(IEnumWbemClassObject* enumerator, const Deadline& deadline, HRESULT& latest) {
     IWbemClassObject* object = nullptr;
     ULONG returned = 0;
-    latest = enumerator->Next(WBEM_INFINITE, 1 /* one object */, &object, &returned);
+    do {  // an enumerator may give up waiting before the time asked for: wait again while time is left
+        latest = enumerator->Next(static_cast<LONG>(deadline.Left()), 1 /* one object */, &object, &returned);
+    } while (latest == WBEM_S_TIMEDOUT && returned == 0 && deadline.Left() > 0);
+    if (latest == WBEM_S_TIMEDOUT && returned == 0) latest = WBEM_E_TIMED_OUT;
     if (returned == 0 && object != nullptr) {
         object->Release();  // a provider that says "none" yet hands back an object
         object = nullptr;
@@ -124,6 +165,8 @@ int QueryInstances(const wchar_t* className) {
     ::SysFreeString(client.bstrClass);
     client.bstrClass = ::SysAllocString(className);
 
+    // The query returns at once; its results come through the enumerator, each step bounded.
+    const Deadline deadline;
     IEnumWbemClassObject* enumerator = nullptr;
     HRESULT latest = client.pServices->ExecQuery(language, query,
                                                  WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
@@ -135,7 +178,7 @@ int QueryInstances(const wchar_t* className) {
     int count = 0;
     IWbemClassObject* inHand = nullptr;
     if (enumerator != nullptr) {
-        while (IWbemClassObject* object = NextObject(enumerator, latest)) {
+        while (IWbemClassObject* object = NextObject(enumerator, deadline, latest)) {
             if (SUCCEEDED(latest)) ++count;
             if (inHand != nullptr) inHand->Release();
             inHand = object;
@@ -153,11 +196,20 @@ int QueryInstances(const wchar_t* className) {
         for (int i = 0; count > 0 && inHand != nullptr;) {
             if (SUCCEEDED(latest)) client.pInstancePaths[i] = InstancePath(inHand);
             inHand->Release();
-            inHand = NextObject(enumerator, latest);
+            inHand = NextObject(enumerator, deadline, latest);
             if (inHand == nullptr || ++i >= count) break;
         }
         if (inHand != nullptr) inHand->Release();
         enumerator->Release();
     }
     return count;
+}
+
+void ReleaseWmiObjects() {
+    if (g_pWmiClient == nullptr) return;
+    g_pWmiClient->pInParams.Reset();
+    g_pWmiClient->pOutParams.Reset();
+    g_pWmiClient->pServices.Reset();
+    g_pWmiClient->pLocator.Reset();
+    g_pWmiClient->bConnected = false;
 }

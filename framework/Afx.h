@@ -109,7 +109,8 @@ public:
     // Routes one message through the map chain; false when no entry takes it.
     bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
 
-    // Default processing of the message being handled, with its own wParam and lParam.
+    // Default processing of the message being handled, with its own wParam and lParam: the window's own
+    // default procedure (for a dialog, the dialog manager's).
     LRESULT Default();
 
     HWND GetDlgItem(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
@@ -133,6 +134,9 @@ protected:
     void OnPaint() { Default(); }
     void OnDestroy() { Default(); }
     void OnSysCommand(UINT, LPARAM) { Default(); }
+
+    // The window's own default processing of a message; a plain window's is DefWindowProcW.
+    virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
     struct CurrentMessage {
@@ -159,10 +163,14 @@ protected:
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
 
+    // The dialog manager's default processing, without offering the message to the handlers again.
+    LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
+    bool m_bPassToDefault = false;  // the next message DialogProc sees goes to default processing
 
     DECLARE_MESSAGE_MAP()
 };

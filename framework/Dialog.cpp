@@ -24,6 +24,16 @@ INT_PTR CDialog::DoModal() {
                              &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
+LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    // The dialog's window procedure offers every message to DialogProc first and does its own default
+    // processing when that declines: the flag makes DialogProc decline this one message.
+    const auto windowProc = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(m_hWnd, GWLP_WNDPROC));
+    m_bPassToDefault = true;
+    const LRESULT result = ::CallWindowProcW(windowProc, m_hWnd, message, wParam, lParam);
+    m_bPassToDefault = false;
+    return result;
+}
+
 INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* dialog = reinterpret_cast<CDialog*>(lParam);
@@ -39,9 +49,14 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         return result;
     }
 
-    // Messages before WM_INITDIALOG (WM_SETFONT and the like) go to default processing.
+    // Messages before WM_INITDIALOG (WM_SETFONT and the like) go to default processing, and so does a
+    // message that a handler passes on (see DefWindowProc).
     auto* dialog = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hWnd, DWLP_USER));
     if (dialog == nullptr) return FALSE;
+    if (dialog->m_bPassToDefault) {
+        dialog->m_bPassToDefault = false;
+        return FALSE;
+    }
 
     LRESULT result = 0;
     const bool handled = dialog->OnWndMsg(message, wParam, lParam, &result);

@@ -49,8 +49,10 @@ bool CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
     return true;
 }
 
-LRESULT CWnd::Default() {
-    return ::DefWindowProcW(m_hWnd, m_current.message, m_current.wParam, m_current.lParam);
+LRESULT CWnd::Default() { return DefWindowProc(m_current.message, m_current.wParam, m_current.lParam); }
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::DefWindowProcW(m_hWnd, message, wParam, lParam);
 }
 
 void CWnd::CheckDlgButton(int nID, UINT nCheck) const {

@@ -31,8 +31,9 @@ std::wstring RelativePath(int index) {
     return std::wstring(kSimClassName) + L".InstanceName=\"Tolvek_" + std::to_wstring(index) + L"\"";
 }
 
-// The status word in the VARIANT type the scenario asks for (narrow types lose the high bits, as they would).
-VARIANT StatusValue(DWORD word, VARTYPE type) {
+// The status word in the VARIANT type the scenario asks for (narrow types lose the high bits, as they would;
+// only the 64-bit types keep a word wider than 32 bits).
+VARIANT StatusValue(ULONGLONG word, VARTYPE type) {
     VARIANT value;
     ::VariantInit(&value);
     V_VT(&value) = type;
@@ -137,7 +138,7 @@ SimClassObject* SimClassObject::MakeSignature(const wchar_t* method, bool in) co
 }
 
 SimClassObject* SimClassObject::MakeOutParams(std::shared_ptr<SimSession> session, const wchar_t* method,
-                                              DWORD statusWord) {
+                                              ULONGLONG statusWord) {
     const SimScenario& scenario = session->scenario();
     const bool withStatus = _wcsicmp(method, kSimMethodStatus) == 0 && !scenario.statusMissing;
     const VARTYPE type = scenario.statusType;

@@ -25,7 +25,9 @@ public:
             .Text(L"authority", strAuthority);
         IWbemServices* services = nullptr;
         long servicesId = 0;
-        HRESULT hr = m_session->scenario().connectHr;
+        const SimAnswer answer = m_session->NextAnswer(L"ConnectServer");
+        SimWaitForAnswer(answer);
+        HRESULT hr = answer.hasCode ? answer.hr : m_session->scenario().connectHr;
         if (ppNamespace == nullptr) {
             hr = WBEM_E_INVALID_PARAMETER;
         } else if (FAILED(hr)) {

@@ -7,6 +7,8 @@
 
 #include <wbemidl.h>
 
+#include <cwchar>
+
 HMODULE g_simModule = nullptr;
 
 namespace {
@@ -14,6 +16,23 @@ namespace {
 LONG g_liveObjects = 0;
 LONG g_serverLocks = 0;
 LONG g_lastObjectId = 0;
+
+// The kinds of simulated object, and how many of each are alive.
+constexpr const wchar_t* kKinds[] = {L"Locator",      L"Services",  L"Enumerator", L"Class",
+                                     L"Instance",     L"InSignature", L"OutSignature", L"InParams",
+                                     L"OutParams",    L"CallResult"};
+constexpr int kKindCount = sizeof(kKinds) / sizeof(kKinds[0]);
+LONG g_liveKinds[kKindCount] = {};
+
+// The live objects by kind, e.g. "Locator,Services,InParams"; empty when none is alive.
+void LiveKinds(wchar_t (&text)[512]) {
+    text[0] = L'\0';
+    for (int k = 0; k < kKindCount; ++k)
+        for (LONG n = ::InterlockedCompareExchange(&g_liveKinds[k], 0, 0); n > 0; --n) {
+            if (text[0] != L'\0') wcsncat(text, L",", 511 - wcslen(text));
+            wcsncat(text, kKinds[k], 511 - wcslen(text));
+        }
+}
 
 // True inside a Wine process (its ntdll exports wine_get_version); the simulator must never stand in
 // for the real WMI of a Windows machine.
@@ -29,6 +48,11 @@ void SimObjectCreated() { ::InterlockedIncrement(&g_liveObjects); }
 void SimObjectDestroyed() { ::InterlockedDecrement(&g_liveObjects); }
 
 LONG SimLiveObjects() { return ::InterlockedCompareExchange(&g_liveObjects, 0, 0); }
+
+void SimNoteKind(const wchar_t* kind, LONG delta) {
+    for (int k = 0; k < kKindCount; ++k)
+        if (wcscmp(kind, kKinds[k]) == 0) ::InterlockedExchangeAdd(&g_liveKinds[k], delta);
+}
 
 long SimNextObjectId() { return ::InterlockedIncrement(&g_lastObjectId); }
 
@@ -82,9 +106,12 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
         SimLogInit();
         ::DisableThreadLibraryCalls(instance);
         break;
-    case DLL_PROCESS_DETACH:
-        SimModuleLog(L"Detach", SimLiveObjects(), S_OK, false);
+    case DLL_PROCESS_DETACH: {
+        wchar_t kinds[512];
+        LiveKinds(kinds);
+        SimModuleLog(L"Detach", SimLiveObjects(), S_OK, false, kinds);
         break;
+    }
     default:
         break;
     }

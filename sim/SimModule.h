@@ -16,6 +16,9 @@ void SimObjectDestroyed();
 // The number of simulated objects alive in this process.
 LONG SimLiveObjects();
 
+// Counts a simulated object of a kind (Locator, Services, ...) made (+1) or gone (-1).
+void SimNoteKind(const wchar_t* kind, LONG delta);
+
 // Reference counting and QueryInterface for an object that implements the one interface Itf.
 // The object starts with one reference, held by whoever created it.
 template <class Itf>

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <wbemidl.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,14 +33,18 @@ public:
 
 protected:
     SimObject(std::shared_ptr<SimSession> session, const wchar_t* kind)
-        : m_session(std::move(session)), m_kind(kind), m_id(SimNextObjectId()) {}
-    ~SimObject() override { SimLogLine(*m_session, L"Free").Int(L"obj", m_id).Text(L"kind", m_kind).Write(); }
+        : m_session(std::move(session)), m_kind(kind), m_id(SimNextObjectId()) {
+        SimNoteKind(m_kind, 1);
+    }
+    ~SimObject() override {
+        SimNoteKind(m_kind, -1);
+        SimLogLine(*m_session, L"Free").Int(L"obj", m_id).Text(L"kind", m_kind).Write();
+    }
 
-    // Starts a log line for a call on this object (timed now), then waits the scenario's latency.
+    // Starts a log line for a call on this object, timed now.
     SimLogLine Call(const wchar_t* method) const {
         SimLogLine line(*m_session, method);
         line.Int(L"this", m_id);
-        m_session->Pause();
         return line;
     }
 
@@ -73,9 +78,50 @@ IWbemLocator* SimCreateLocator();
 // Makes the namespace services object of a session; id receives its number for the log.
 IWbemServices* SimCreateServices(std::shared_ptr<SimSession> session, long& id);
 
-// Makes an enumerator over instances of the class; id receives its number for the log.
+// Makes an enumerator over instances of the class, whose results come when the query's answer does;
+// id receives its number for the log.
 IEnumWbemClassObject* SimCreateEnumerator(std::shared_ptr<SimSession> session, int instances, bool forwardOnly,
-                                          long& id);
+                                          const SimAnswer& results, long& id);
+
+// The answer of one semi-synchronous call (WBEM_FLAG_RETURN_IMMEDIATELY): it is there at once, comes
+// later from a worker thread, or never comes. Shared by the call-result object and that worker.
+class SimPendingAnswer {
+public:
+    SimPendingAnswer();
+    ~SimPendingAnswer();
+    SimPendingAnswer(const SimPendingAnswer&) = delete;
+    SimPendingAnswer& operator=(const SimPendingAnswer&) = delete;
+
+    // The answer arrives: its code and its object (the reference is taken over; null for none).
+    void Arrive(HRESULT hr, IWbemClassObject* result);
+    // Waits up to timeoutMs (WBEM_INFINITE: for ever); true with the code and a new reference to the object
+    // once the answer is there, false when it is not.
+    bool Wait(LONG timeoutMs, HRESULT& hr, IWbemClassObject** result);
+    // The caller let go of the call: an answer that arrives later is dropped.
+    void Abandon();
+    bool Abandoned() const;
+
+private:
+    mutable CRITICAL_SECTION m_lock;
+    HANDLE m_arrived = nullptr;  // made only when somebody waits before the answer is there
+    bool m_there = false;
+    HRESULT m_hr = S_OK;
+    IWbemClassObject* m_result = nullptr;
+    bool m_abandoned = false;
+};
+
+// Runs the work after delayMs on a thread of its own, the DLL kept loaded until it is done.
+void SimRunLater(DWORD delayMs, std::function<void()> work);
+
+// Makes the call-result object of a semi-synchronous call; id receives its number for the log.
+IWbemCallResult* SimCreateCallResult(std::shared_ptr<SimSession> session, std::shared_ptr<SimPendingAnswer> answer,
+                                     long& id);
+
+// Answers a call: at once (delay 0), after the delay on a worker thread, or never.
+void SimAnswerLater(const SimAnswer& answer, std::function<void()> work);
+
+// Waits for a synchronous call's answer: the delay, or for ever when it never comes.
+void SimWaitForAnswer(const SimAnswer& answer);
 
 // What a class object stands for; decides which calls it answers.
 enum class SimObjectKind { Class, Instance, InSignature, OutSignature, InParams, OutParams };
@@ -89,7 +135,7 @@ public:
     static SimClassObject* MakeInstance(std::shared_ptr<SimSession> session, int index);
     // The out-parameters that a method hands back (empty for device_ctrl).
     static SimClassObject* MakeOutParams(std::shared_ptr<SimSession> session, const wchar_t* method,
-                                         DWORD statusWord);
+                                         ULONGLONG statusWord);
     // The simulator's own object behind an interface pointer, or null for anybody else's.
     static SimClassObject* From(IWbemClassObject* object);
     // The object path of instance number index.

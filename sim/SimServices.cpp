@@ -59,13 +59,20 @@ public:
     explicit SimServices(std::shared_ptr<SimSession> session) : SimObject(std::move(session), L"Services") {}
 
     // "Select * From TolvekManagement" in WQL; another class has no instances, as under Wine's own WMI.
+    // Asked to return immediately, it hands back the enumerator at once and the results come when the
+    // firmware answers; otherwise it waits for the answer first.
     HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR strQueryLanguage, const BSTR strQuery, LONG lFlags,
                                         IWbemContext* pCtx, IEnumWbemClassObject** ppEnum) override {
         SimLogLine line = Call(L"ExecQuery");
         line.Text(L"lang", strQueryLanguage).Text(L"query", strQuery).Hex(L"flags", static_cast<unsigned long>(lFlags));
         const SimScenario& scenario = m_session->scenario();
+        SimAnswer answer = m_session->NextAnswer(L"ExecQuery");
+        if ((lFlags & WBEM_FLAG_RETURN_IMMEDIATELY) == 0) {
+            SimWaitForAnswer(answer);
+            answer.delayMs = 0;
+        }
         long enumeratorId = 0;
-        HRESULT hr = scenario.execQueryHr;
+        HRESULT hr = answer.hasCode ? answer.hr : scenario.execQueryHr;
         if (ppEnum == nullptr) {
             hr = WBEM_E_INVALID_PARAMETER;
         } else if (*ppEnum = nullptr, FAILED(hr)) {
@@ -77,35 +84,58 @@ public:
         } else {
             const bool ours = _wcsicmp(QueriedClass(strQuery).c_str(), kSimClassName) == 0;
             *ppEnum = SimCreateEnumerator(m_session, ours ? scenario.instances : 0,
-                                          (lFlags & WBEM_FLAG_FORWARD_ONLY) != 0, enumeratorId);
+                                          (lFlags & WBEM_FLAG_FORWARD_ONLY) != 0, answer, enumeratorId);
         }
         line.Hex(L"hr", static_cast<unsigned long>(hr)).Id(L"out", enumeratorId).Write();
         return hr;
     }
 
-    // The class definition of TolvekManagement; nothing else is known.
+    // The class definition of TolvekManagement; nothing else is known. Semi-synchronously, the definition
+    // comes through a call-result object when the firmware answers.
     HRESULT STDMETHODCALLTYPE GetObject(const BSTR strObjectPath, LONG lFlags, IWbemContext* pCtx,
                                         IWbemClassObject** ppObject, IWbemCallResult** ppCallResult) override {
         SimLogLine line = Call(L"GetObject");
         line.Text(L"path", strObjectPath).Hex(L"flags", static_cast<unsigned long>(lFlags));
+        if (ppObject != nullptr) *ppObject = nullptr;
         if (ppCallResult != nullptr) *ppCallResult = nullptr;
-        SimClassObject* definition = nullptr;
-        HRESULT hr = m_session->scenario().getObjectHr;
-        if (ppObject == nullptr) {
-            hr = WBEM_E_INVALID_PARAMETER;
-        } else if (*ppObject = nullptr, FAILED(hr)) {
-            // the scenario's failure: no class definition
-        } else if (strObjectPath == nullptr || _wcsicmp(strObjectPath, kSimClassName) != 0) {
+        const SimAnswer answer = m_session->NextAnswer(L"GetObject");
+        HRESULT hr = answer.hasCode ? answer.hr : m_session->scenario().getObjectHr;
+        if (SUCCEEDED(hr) && (strObjectPath == nullptr || _wcsicmp(strObjectPath, kSimClassName) != 0))
             hr = WBEM_E_NOT_FOUND;
-        } else {
-            *ppObject = definition = SimClassObject::MakeClass(m_session);
+
+        if ((lFlags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0) {
+            if (ppCallResult == nullptr) {
+                line.Hex(L"hr", static_cast<unsigned long>(WBEM_E_INVALID_PARAMETER)).Write();
+                return WBEM_E_INVALID_PARAMETER;
+            }
+            auto pending = std::make_shared<SimPendingAnswer>();
+            long resultId = 0;
+            *ppCallResult = SimCreateCallResult(m_session, pending, resultId);
+            line.Hex(L"hr", static_cast<unsigned long>(WBEM_S_NO_ERROR)).Id(L"result", resultId).Write();
+            std::shared_ptr<SimSession> session = m_session;
+            SimAnswerLater(answer, [session, pending, hr, resultId]() {
+                SimClassObject* definition =
+                    SUCCEEDED(hr) && !pending->Abandoned() ? SimClassObject::MakeClass(session) : nullptr;
+                SimLogLine(*session, L"Answer").Int(L"this", resultId).Hex(L"hr", static_cast<unsigned long>(hr))
+                    .Id(L"out", definition != nullptr ? definition->id() : 0).Write();
+                pending->Arrive(hr, definition);
+            });
+            return WBEM_S_NO_ERROR;
         }
+
+        SimWaitForAnswer(answer);
+        SimClassObject* definition = nullptr;
+        if (ppObject == nullptr)
+            hr = WBEM_E_INVALID_PARAMETER;
+        else if (SUCCEEDED(hr))
+            *ppObject = definition = SimClassObject::MakeClass(m_session);
         line.Hex(L"hr", static_cast<unsigned long>(hr)).Id(L"out", definition != nullptr ? definition->id() : 0);
         line.Write();
         return hr;
     }
 
-    // The firmware's two methods on one of the instances.
+    // The firmware's two methods on one of the instances. Semi-synchronously, the out-parameters come
+    // through a call-result object when the firmware answers, and only then does it act.
     HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR strObjectPath, const BSTR strMethodName, LONG lFlags,
                                          IWbemContext* pCtx, IWbemClassObject* pInParams,
                                          IWbemClassObject** ppOutParams, IWbemCallResult** ppCallResult) override {
@@ -119,15 +149,43 @@ public:
         if (ppOutParams != nullptr) *ppOutParams = nullptr;
         if (ppCallResult != nullptr) *ppCallResult = nullptr;
 
-        DWORD statusWord = 0;
-        const HRESULT hr = Execute(strObjectPath, strMethodName, pInParams, statusWord);
-        SimClassObject* out = nullptr;
-        if (SUCCEEDED(hr) && ppOutParams != nullptr)
-            *ppOutParams = out = SimClassObject::MakeOutParams(m_session, strMethodName, statusWord);
-        line.Hex(L"hr", static_cast<unsigned long>(hr)).Id(L"out", out != nullptr ? out->id() : 0);
-        if (SUCCEEDED(hr)) line.Hex(L"state", m_session->ReadState());
+        const SimAnswer answer = m_session->NextAnswer(strMethodName);
+        Outcome outcome = Decide(strObjectPath, strMethodName, pInParams);
+        // A scripted failure replaces whatever the firmware would have done; a scripted success code only
+        // the code of an attempt that succeeds.
+        if (answer.hasCode && FAILED(answer.hr)) outcome = {answer.hr, 0, 0};
+        if (answer.hasCode && SUCCEEDED(answer.hr) && SUCCEEDED(outcome.hr)) outcome.hr = answer.hr;
+        const std::wstring method = strMethodName != nullptr ? strMethodName : L"";
+
+        if ((lFlags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0) {
+            if (ppCallResult == nullptr) {
+                line.Hex(L"hr", static_cast<unsigned long>(WBEM_E_INVALID_PARAMETER)).Write();
+                return WBEM_E_INVALID_PARAMETER;
+            }
+            auto pending = std::make_shared<SimPendingAnswer>();
+            long resultId = 0;
+            *ppCallResult = SimCreateCallResult(m_session, pending, resultId);
+            line.Hex(L"hr", static_cast<unsigned long>(WBEM_S_NO_ERROR)).Id(L"result", resultId).Write();
+            std::shared_ptr<SimSession> session = m_session;
+            SimAnswerLater(answer, [session, pending, outcome, method, resultId]() {
+                SimLogLine answerLine(*session, L"Answer");
+                answerLine.Int(L"this", resultId).Text(L"method", method.c_str());
+                SimClassObject* out = Apply(session, outcome, method.c_str(), !pending->Abandoned());
+                answerLine.Hex(L"hr", static_cast<unsigned long>(outcome.hr)).Id(L"out", out != nullptr ? out->id() : 0);
+                if (SUCCEEDED(outcome.hr)) answerLine.Hex(L"state", session->ReadState());
+                answerLine.Write();
+                pending->Arrive(outcome.hr, out);
+            });
+            return WBEM_S_NO_ERROR;
+        }
+
+        SimWaitForAnswer(answer);
+        SimClassObject* out = Apply(m_session, outcome, method.c_str(), ppOutParams != nullptr);
+        if (ppOutParams != nullptr) *ppOutParams = out;
+        line.Hex(L"hr", static_cast<unsigned long>(outcome.hr)).Id(L"out", out != nullptr ? out->id() : 0);
+        if (SUCCEEDED(outcome.hr)) line.Hex(L"state", m_session->ReadState());
         line.Write();
-        return hr;
+        return outcome.hr;
     }
 
     // What the firmware's callers never need: logged and refused.
@@ -207,30 +265,47 @@ public:
     }
 
 private:
-    // What the firmware does with one attempt; a refusal changes nothing.
-    HRESULT Execute(const wchar_t* path, const wchar_t* method, IWbemClassObject* inParams, DWORD& statusWord) {
+    // What one attempt will do, decided when it is made: its code and, when it succeeds, its effect.
+    struct Outcome {
+        HRESULT hr;
+        int effect;    // 0 none, 1 report the status, 2 set the control value
+        LONG control;  // the control value to set
+    };
+
+    // An attempt that the firmware refuses: it changes nothing.
+    static Outcome Refused(unsigned long code) { return {static_cast<HRESULT>(code), 0, 0}; }
+
+    // Checks an attempt as the firmware would; a refusal will change nothing.
+    Outcome Decide(const wchar_t* path, const wchar_t* method, IWbemClassObject* inParams) {
         const SimScenario& scenario = m_session->scenario();
-        if (m_session->ExecMethodAttemptFails(method)) return scenario.execMethodFailHr;
+        if (m_session->ExecMethodAttemptFails(method)) return {scenario.execMethodFailHr, 0, 0};
         const bool status = method != nullptr && _wcsicmp(method, kSimMethodStatus) == 0;
         const bool control = method != nullptr && _wcsicmp(method, kSimMethodControl) == 0;
-        if (!status && !control) return WBEM_E_INVALID_METHOD;
-        if (path == nullptr) return WBEM_E_INVALID_PARAMETER;
-        if (InstanceIndex(path, scenario.instances) < 0) return WBEM_E_NOT_FOUND;
-        if (inParams == nullptr) return WBEM_E_INVALID_METHOD_PARAMETERS;
+        if (!status && !control) return Refused(WBEM_E_INVALID_METHOD);
+        if (path == nullptr) return Refused(WBEM_E_INVALID_PARAMETER);
+        if (InstanceIndex(path, scenario.instances) < 0) return Refused(WBEM_E_NOT_FOUND);
+        if (inParams == nullptr) return Refused(WBEM_E_INVALID_METHOD_PARAMETERS);
 
         LONG device = 0;
         if (!IntegerParam(inParams, kSimParamDevice, device) || device != kSimDeviceId)
-            return WBEM_E_INVALID_PARAMETER;
-        if (status) {
-            statusWord = scenario.fixedStatus ? scenario.statusWord : m_session->ReadState();
-            return WBEM_S_NO_ERROR;
-        }
+            return Refused(WBEM_E_INVALID_PARAMETER);
+        if (status) return {WBEM_S_NO_ERROR, 1, 0};
         LONG controlValue = 0;
         if (!IntegerParam(inParams, kSimParamControl, controlValue) ||
             (controlValue != 0 && controlValue != 1 && controlValue != 3))
-            return WBEM_E_INVALID_PARAMETER;
-        m_session->WriteState(kSimStatusPresent | static_cast<DWORD>(controlValue));
-        return WBEM_S_NO_ERROR;
+            return Refused(WBEM_E_INVALID_PARAMETER);
+        return {WBEM_S_NO_ERROR, 2, controlValue};
+    }
+
+    // The firmware acts on an attempt when it answers; the out-parameters, when anybody takes them.
+    static SimClassObject* Apply(const std::shared_ptr<SimSession>& session, const Outcome& outcome,
+                                 const wchar_t* method, bool wanted) {
+        if (FAILED(outcome.hr)) return nullptr;
+        if (outcome.effect == 2) session->WriteState(kSimStatusPresent | static_cast<DWORD>(outcome.control));
+        if (!wanted) return nullptr;
+        const SimScenario& scenario = session->scenario();
+        const ULONGLONG word = scenario.fixedStatus ? scenario.statusWord : session->ReadState();
+        return SimClassObject::MakeOutParams(session, method, word);
     }
 };
 

@@ -57,7 +57,20 @@ constexpr NamedCode kNamedCodes[] = {
     {L"WBEM_E_NOT_SUPPORTED", WBEM_E_NOT_SUPPORTED},
     {L"WBEM_E_TRANSPORT_FAILURE", WBEM_E_TRANSPORT_FAILURE},
     {L"WBEM_E_TIMED_OUT", WBEM_E_TIMED_OUT},
+    {L"WBEM_E_CALL_CANCELLED", WBEM_E_CALL_CANCELLED},
+    {L"WBEM_E_SHUTTING_DOWN", WBEM_E_SHUTTING_DOWN},
+    {L"WBEM_E_SERVER_TOO_BUSY", WBEM_E_SERVER_TOO_BUSY},
+    {L"WBEM_E_INVALID_METHOD", WBEM_E_INVALID_METHOD},
+    {L"WBEM_E_INVALID_METHOD_PARAMETERS", WBEM_E_INVALID_METHOD_PARAMETERS},
+    {L"WBEM_E_TYPE_MISMATCH", WBEM_E_TYPE_MISMATCH},
+    {L"WBEM_E_OUT_OF_MEMORY", WBEM_E_OUT_OF_MEMORY},
+    {L"RPC_E_DISCONNECTED", 0x80010108UL},
+    {L"RPC_S_SERVER_UNAVAILABLE", 0x800706BAUL},
 };
+
+// The call kinds whose answers a scenario may script with Answers.<kind>.
+constexpr const wchar_t* kScriptedKinds[] = {L"ConnectServer", L"ExecQuery", L"Next", L"GetObject",
+                                             L"device_status", L"device_ctrl"};
 
 // A number written in decimal or with 0x in hexadecimal; fallback when the text is no number.
 long long ParseNumber(const std::wstring& text, long long fallback) {
@@ -74,6 +87,47 @@ HRESULT ScenarioCode(const std::wstring& file, const wchar_t* key, HRESULT fallb
     for (const NamedCode& named : kNamedCodes)
         if (_wcsicmp(text.c_str(), named.name) == 0) return static_cast<HRESULT>(named.code);
     return static_cast<HRESULT>(static_cast<unsigned long>(ParseNumber(text, static_cast<unsigned long>(fallback))));
+}
+
+// The answers of one Answers.<kind> key: "answer, answer, ...", each "never" or "[code][@ms]", the last
+// one followed by "*" when it repeats. A code alone answers at once; "@ms" alone is the normal answer, late.
+SimScript ParseScript(const std::wstring& text) {
+    SimScript script;
+    size_t from = 0;
+    while (from < text.size()) {
+        size_t comma = text.find(L',', from);
+        if (comma == std::wstring::npos) comma = text.size();
+        std::wstring item = text.substr(from, comma - from);
+        from = comma + 1;
+        item.erase(0, item.find_first_not_of(L" \t"));
+        item.erase(item.find_last_not_of(L" \t") + 1);
+        if (item.empty()) continue;
+        script.repeatLast = item.back() == L'*';
+        if (script.repeatLast) item.pop_back();
+        SimAnswer answer;
+        if (_wcsicmp(item.c_str(), L"never") == 0) {
+            answer.never = true;
+        } else {
+            const size_t at = item.find(L'@');
+            const std::wstring code = item.substr(0, at);
+            if (at != std::wstring::npos) answer.delayMs = static_cast<DWORD>(ParseNumber(item.substr(at + 1), 0));
+            if (!code.empty()) {
+                answer.hasCode = true;
+                answer.hr = static_cast<HRESULT>(static_cast<unsigned long>(ParseNumber(code, 0)));
+                for (const NamedCode& named : kNamedCodes)
+                    if (_wcsicmp(code.c_str(), named.name) == 0) answer.hr = static_cast<HRESULT>(named.code);
+            }
+        }
+        script.answers.push_back(answer);
+    }
+    return script;
+}
+
+// The kind's name as the scripts are kept: lower case.
+std::wstring KindKey(const wchar_t* kind) {
+    std::wstring key(kind != nullptr ? kind : L"");
+    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
+    return key;
 }
 
 // A numeric key.
@@ -173,12 +227,16 @@ std::shared_ptr<SimSession> SimSession::Open() {
     s.failuresPerCall = ScenarioNumber(file, L"ExecMethodFailuresPerCall", 0) != 0;
     const std::wstring word = ScenarioText(file, L"StatusWord", L"");
     s.fixedStatus = !word.empty();
-    s.statusWord = static_cast<DWORD>(ParseNumber(word, 0));
+    s.statusWord = std::wcstoull(word.c_str(), nullptr, 0);
     const std::wstring type = ScenarioText(file, L"StatusType", L"I4");
     s.statusMissing = _wcsicmp(type.c_str(), L"MISSING") == 0;
     for (const NamedType& named : kNamedTypes)
         if (_wcsicmp(type.c_str(), named.name) == 0) s.statusType = named.type;
     s.latencyMs = static_cast<DWORD>(ScenarioNumber(file, L"LatencyMs", 0));
+    for (const wchar_t* kind : kScriptedKinds) {
+        const std::wstring text = ScenarioText(file, (std::wstring(L"Answers.") + kind).c_str(), L"");
+        if (!text.empty()) s.scripts[KindKey(kind)] = ParseScript(text);
+    }
 
     auto session = std::make_shared<SimSession>(std::move(s));
     if (!session->m_scenario.logPath.empty()) {
@@ -192,8 +250,14 @@ std::shared_ptr<SimSession> SimSession::Open() {
 SimSession::SimSession(SimScenario scenario)
     : m_scenario(std::move(scenario)), m_memoryState(m_scenario.initialStatus) {}
 
-void SimSession::Pause() const {
-    if (m_scenario.latencyMs > 0) ::Sleep(m_scenario.latencyMs);
+SimAnswer SimSession::NextAnswer(const wchar_t* kind) {
+    SimAnswer normal;
+    normal.delayMs = m_scenario.latencyMs;
+    const auto found = m_scenario.scripts.find(KindKey(kind));
+    if (found == m_scenario.scripts.end()) return normal;
+    SimScript& script = found->second;
+    if (script.next < script.answers.size()) return script.answers[script.next++];
+    return script.repeatLast && !script.answers.empty() ? script.answers.back() : normal;
 }
 
 DWORD SimSession::ReadState() const {
@@ -282,7 +346,7 @@ void SimLogLine::Write() {
     if (!m_line.empty()) m_session.Append(m_line);
 }
 
-void SimModuleLog(const wchar_t* event, LONG live, HRESULT hr, bool withHr) {
+void SimModuleLog(const wchar_t* event, LONG live, HRESULT hr, bool withHr, const wchar_t* kinds) {
     ::EnterCriticalSection(&g_logLock);
     wchar_t path[MAX_PATH * 2];
     lstrcpynW(path, g_moduleLogPath, MAX_PATH * 2);
@@ -296,5 +360,6 @@ void SimModuleLog(const wchar_t* event, LONG live, HRESULT hr, bool withHr) {
         code[15] = L'\0';
         line += std::wstring(L"\thr=") + code;
     }
+    if (kinds != nullptr) line += std::wstring(L"\tkinds=") + (kinds[0] != L'\0' ? kinds : L"<none>");
     AppendToFile(path, line);
 }

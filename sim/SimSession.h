@@ -5,8 +5,27 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
+
+// How the simulated firmware answers one call: as the rest of the scenario says, or with a code of its
+// own, after a delay, or never (a stall).
+struct SimAnswer {
+    bool hasCode = false;  // the answer's code is hr instead of the firmware's own
+    HRESULT hr = S_OK;
+    bool never = false;    // the call never answers
+    DWORD delayMs = 0;     // the answer is ready this long after the call began
+};
+
+// The answers scripted for successive calls of one kind; calls past the end answer normally, unless
+// the last answer repeats.
+struct SimScript {
+    std::vector<SimAnswer> answers;
+    bool repeatLast = false;
+    size_t next = 0;
+};
 
 // What a scenario file asks of the simulated firmware; the defaults are one healthy instance.
 struct SimScenario {
@@ -27,10 +46,11 @@ struct SimScenario {
     std::wstring execMethodFailOnly;  // only this method's attempts fail (empty: both)
     bool failuresPerCall = false;     // the failure count starts again with each new in-parameter object
     bool fixedStatus = false;         // device_status reports statusWord whatever the state
-    DWORD statusWord = 0;
+    ULONGLONG statusWord = 0;         // 64 bits, for the wide VARIANT types
     VARTYPE statusType = VT_I4;       // type in which device_status hands back ctrl_param
     bool statusMissing = false;       // device_status hands back no ctrl_param at all
-    DWORD latencyMs = 0;              // pause at the start of every simulated call
+    DWORD latencyMs = 0;              // how long every call that reaches the firmware takes to answer
+    std::map<std::wstring, SimScript> scripts;  // Answers.<kind>: per call kind, lower case
 };
 
 // The shared state of one locator and everything made from it.
@@ -43,8 +63,9 @@ public:
 
     const SimScenario& scenario() const { return m_scenario; }
 
-    // Waits the scenario's latency, at the start of a simulated call.
-    void Pause() const;
+    // How the firmware answers this call of a kind (ConnectServer, ExecQuery, Next, GetObject or a
+    // method's name): the next scripted answer, or the normal one after the scenario's latency.
+    SimAnswer NextAnswer(const wchar_t* kind);
 
     // The feature's status word as the firmware keeps it (persisted in the state file).
     DWORD ReadState() const;
@@ -94,8 +115,9 @@ private:
     std::wstring m_line;
 };
 
-// Appends a line about the module itself (not a session's call) to the log of the latest session.
-void SimModuleLog(const wchar_t* event, LONG live, HRESULT hr, bool withHr);
+// Appends a line about the module itself (not a session's call) to the log of the latest session; kinds,
+// when given, names the live objects.
+void SimModuleLog(const wchar_t* event, LONG live, HRESULT hr, bool withHr, const wchar_t* kinds = nullptr);
 
 // Ready the module's log lock (DLL attach).
 void SimLogInit();

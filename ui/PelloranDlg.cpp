@@ -100,6 +100,10 @@ BOOL CPelloranDlg::OnInitDialog() {
     // Without a connection the dialog works on its own and never calls the firmware.
     if (!ConnectNamespace(L"root\\wmi")) return TRUE;
 
+    // Whatever the firmware does, it holds up the start for 3 s at most: the query and the calls below
+    // share that time.
+    const FirmwareTimeLimit startup(kFirmwareBoundMs);
+
     if (QueryInstances(L"TolvekManagement") == 0) {
         MessageBox(kNoManagementObject, kCaption, kFatalStyle);
         std::exit(0);
@@ -179,6 +183,7 @@ void CPelloranDlg::OnBnClickedAdapterBatteryMode() { SendControl(PELLORAN_CTRL_A
 void CPelloranDlg::OnDestroy() {
     int adapterOnly = IsDlgButtonChecked(IDC_ADAPTER_MODE) ? 1 : 0;
     AccessModePreference(MODE_PREFERENCE_WRITE, adapterOnly);
+    ReleaseWmiObjects();  // COM objects go before COM ends; the client record itself stays
     ::CoUninitialize();
     CDialog::OnDestroy();
 }

@@ -3,6 +3,9 @@
 //   pelloran_driver state          print what the dialog shows, control by control
 //   pelloran_driver click ID       click a button of the dialog as a user would
 //   pelloran_driver close          close the dialog as with its close box
+//   pelloran_driver key esc|enter  press Escape or Enter in the dialog
+//   pelloran_driver about          open the about box and close it again with its OK button
+//   pelloran_driver ping           whether the dialog answers within 10 s
 //   pelloran_driver rect           print the dialog's screen rectangle: x y width height
 // Exit code 0 when it did what was asked, 1 when there was no dialog. With PELLORAN_DESKTOP set, it
 // looks for the dialog on that desktop (Wine's virtual desktop of that name) instead of its own.
@@ -80,6 +83,17 @@ int wmain(int argc, wchar_t** argv) {
         Click(dialog, static_cast<int>(std::wcstol(argv[2], nullptr, 10)));
         return 0;
     }
+    if (command == L"key" && argc > 2) {
+        const std::wstring key = argv[2];
+        return PressKey(dialog, key == L"esc" ? VK_ESCAPE : VK_RETURN, 10000) ? 0 : 1;
+    }
+    if (command == L"about") {
+        HWND about = OpenAbout(dialog, 10000);
+        if (about == nullptr) return 1;
+        Click(about, IDOK);
+        return 0;
+    }
+    if (command == L"ping") return Ping(dialog, 10000) ? 0 : 1;
     if (command == L"rect") {
         RECT r;
         ::GetWindowRect(dialog, &r);
@@ -91,6 +105,7 @@ int wmain(int argc, wchar_t** argv) {
         for (int i = 0; i < 500 && ::IsWindow(dialog); ++i) ::Sleep(10);
         return ::IsWindow(dialog) ? 1 : 0;
     }
-    std::fprintf(stderr, "usage: pelloran_driver wait [ms] | state | click ID | close | rect\n");
+    std::fprintf(stderr, "usage: pelloran_driver wait [ms] | state | click ID | close | key esc|enter | about | "
+                         "ping | rect\n");
     return 2;
 }

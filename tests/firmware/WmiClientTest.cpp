@@ -108,4 +108,33 @@ TEST_F(WmiClientTest, AFailedQueryWithoutEnumeratorCountsNothingAndNeverEnumerat
               debug.texts());
 }
 
+// An enumeration step that hands back nothing within the bound is given up as a failed step (not waited
+// for without end): the instances counted so far stay, a path after a failed step is not read.
+TEST_F(WmiClientTest, AnEnumerationStepThatNeverAnswersIsGivenUp) {
+    struct Case {
+        const char* key;
+        const char* answers;
+        int count;
+    };
+    const Case cases[] = {
+        {"Answers.Next", "never", 0},           // the first step stalls
+        {"Answers.ExecQuery", "@6000", 0},      // the query's results come after the bound
+        {"Answers.Next", "S_OK, never", 1},     // the step after the instance stalls
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answers);
+        DebugOutputCapture debug;
+        ASSERT_EQ(c.count, StartQueried({{c.key, c.answers}}));
+        EXPECT_EQ("Obj count returned 0x80041069:", debug.texts().at(1)) << "WBEM_E_TIMED_OUT: a failed step";
+        const std::vector<SimLogEntry> steps = scenario->Log("Next");
+        ASSERT_EQ(static_cast<size_t>(c.count) + 1, steps.size() - (c.count > 0 ? 1 : 0));
+        EXPECT_EQ("0x40004", steps[c.count]["hr"]) << "WBEM_S_TIMEDOUT";
+        EXPECT_LE(std::stoi(steps[c.count]["timeout"]), 3000);
+        if (c.count > 0) {
+            EXPECT_EQ(nullptr, g_pWmiClient->pInstancePaths[0]);
+        }
+        Finish();
+    }
+}
+
 }  // namespace

@@ -13,6 +13,7 @@ constexpr UINT kTemplate = 1;     // the test's own dialog template
 constexpr UINT kButton = 10;      // its one push button
 constexpr UINT kRunNested = 11;   // a command that opens a second dialog
 constexpr UINT kCheckOwner = 12;  // a command that looks at the owner, then ends the dialog
+constexpr UINT kAskDefault = 13;  // a command that asks the dialog for its default button, then ends it
 
 CWinApp g_app;  // the framework wants its one application object
 
@@ -67,6 +68,16 @@ public:
         m_enabledAfterNested = ::IsWindowEnabled(m_hWnd);
         EndDialog(55);
     }
+    void OnAskDefault() {
+        ::SendMessageW(m_hWnd, DM_SETDEFID, kButton, 0);
+        m_defaultId = ::SendMessageW(m_hWnd, DM_GETDEFID, 0, 0);
+        EndDialog(66);
+    }
+    // Passes DM_GETDEFID on: only a dialog's own default processing knows the default button.
+    HCURSOR OnGetDefId() {
+        m_log.push_back(DM_GETDEFID);
+        return reinterpret_cast<HCURSOR>(Default());
+    }
     void OnSysCommand(UINT nID, LPARAM lParam) {
         m_log.push_back(nID);
         CDialog::OnSysCommand(nID, lParam);  // default processing: the close command ends the dialog
@@ -83,6 +94,7 @@ public:
     POINT m_offCentre{1000, 1000};
     POINT m_outerOffCentre{1000, 1000};
     POINT m_nestedOffCentre{1000, 1000};
+    LRESULT m_defaultId = 0;
 
     DECLARE_MESSAGE_MAP()
 };
@@ -91,6 +103,8 @@ BEGIN_MESSAGE_MAP(ProbeDialog, CDialog)
     ON_BN_CLICKED(kButton, OnPressed)
     ON_BN_CLICKED(kRunNested, OnRunNested)
     ON_BN_CLICKED(kCheckOwner, OnCheckOwner)
+    ON_BN_CLICKED(kAskDefault, OnAskDefault)
+    {DM_GETDEFID, 0, 0, AfxSig_hv, AFX_MSG_HANDLER(AFX_PMSG_hv, &ThisClass::OnGetDefId)},
     ON_WM_SYSCOMMAND()
 END_MESSAGE_MAP()
 
@@ -122,6 +136,14 @@ TEST(ModalDialogTest, PassedOnSystemCommandGetsDefaultProcessing) {
     ProbeDialog dialog({WM_SYSCOMMAND});
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_EQ(dialog.m_log, (std::vector<UINT>{SC_CLOSE}));
+}
+
+TEST(ModalDialogTest, PassedOnMessageGetsTheDialogsOwnDefaultProcessing) {
+    // A window's default processing knows nothing of a default button; the dialog manager's does.
+    ProbeDialog dialog({kAskDefault});
+    EXPECT_EQ(dialog.DoModal(), 66);
+    EXPECT_EQ(dialog.m_log, (std::vector<UINT>{DM_GETDEFID}));
+    EXPECT_EQ(dialog.m_defaultId, MAKELRESULT(kButton, DC_HASDEFID));
 }
 
 TEST(ModalDialogTest, NestedDialogIsOwnedByTheMainWindowWhichIsDisabledMeanwhile) {

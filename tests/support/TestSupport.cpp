@@ -161,4 +161,53 @@ void Click(HWND dialog, int controlId) {
     ::SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 30000, &ignored);
 }
 
+bool ClickWithin(HWND dialog, int controlId, DWORD timeoutMs) {
+    HWND control = ::GetDlgItem(dialog, controlId);
+    DWORD_PTR ignored = 0;
+    return control != nullptr &&
+           ::SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs, &ignored) != 0;
+}
+
+bool Ping(HWND hwnd, DWORD timeoutMs) {
+    DWORD_PTR ignored = 0;
+    return ::SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored) != 0;
+}
+
+bool PressKey(HWND dialog, UINT virtualKey, DWORD timeoutMs) {
+    GUITHREADINFO thread = {sizeof(thread)};
+    const DWORD threadId = ::GetWindowThreadProcessId(dialog, nullptr);
+    HWND target = ::GetGUIThreadInfo(threadId, &thread) && thread.hwndFocus != nullptr ? thread.hwndFocus : dialog;
+    const UINT scan = ::MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+    ::PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+    ::PostMessageW(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000);
+    // The keys wait in the thread's queue; a marker posted behind them tells when they have been handled:
+    // the description's typing limit, which nothing else of the read-only text uses.
+    static LPARAM marker = 60000;
+    ++marker;
+    HWND description = ::GetDlgItem(dialog, 1013);
+    ::PostMessageW(description, EM_SETLIMITTEXT, static_cast<WPARAM>(marker), 0);
+    const DWORD start = ::GetTickCount();
+    while (::GetTickCount() - start < timeoutMs) {
+        if (!::IsWindow(dialog)) return true;
+        DWORD_PTR limit = 0;
+        if (::SendMessageTimeoutW(description, EM_GETLIMITTEXT, 0, 0, SMTO_NORMAL, 100, &limit) &&
+            static_cast<LPARAM>(limit) == marker)
+            return true;
+        ::Sleep(2);
+    }
+    return !::IsWindow(dialog);
+}
+
+HWND OpenAbout(HWND dialog, DWORD timeoutMs) {
+    constexpr UINT kAboutCommand = 0x0010;  // the system menu's About entry
+    ::PostMessageW(dialog, WM_SYSCOMMAND, kAboutCommand, 0);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(dialog, &pid);
+    return WaitForWindowWhere(pid, timeoutMs, [dialog](HWND hwnd) {
+        // Not a message box: those carry the tool's own caption.
+        return hwnd != dialog && ClassOf(hwnd) == L"#32770" && ::GetDlgItem(hwnd, IDOK) != nullptr &&
+               TextOf(hwnd) != L"Pelloran";
+    });
+}
+
 }  // namespace testsupport

@@ -77,4 +77,17 @@ ControlState StateOf(HWND dialog, int controlId);
 // Clicks a button as a user would; returns once the program has handled the click.
 void Click(HWND dialog, int controlId);
 
+// Clicks a button as a user would; false when the program has not handled the click within timeoutMs.
+bool ClickWithin(HWND dialog, int controlId, DWORD timeoutMs);
+
+// Whether the window's thread answers a message within timeoutMs.
+bool Ping(HWND hwnd, DWORD timeoutMs);
+
+// Presses a key (Escape, Enter, ...) on the control of the dialog that has the focus, as a user would;
+// true once the program has handled it (or closed the dialog) within timeoutMs.
+bool PressKey(HWND dialog, UINT virtualKey, DWORD timeoutMs);
+
+// Opens the about box from the system menu; the box, or null when it does not appear within timeoutMs.
+HWND OpenAbout(HWND dialog, DWORD timeoutMs);
+
 }  // namespace testsupport

@@ -1,0 +1,80 @@
+// What each step of the tool's start-up costs in a fresh process, in the tool's order and through the
+// tool's own code: COM set-up, security, locator, connection, query, the status call, the language
+// file (the texts and the description the dialog reads), the registry (the stored mode read and
+// written). Prints one line of microseconds, one number per step.
+//   pelloran_bench_steps <language file>
+#include "firmware/FirmwareCalls.h"
+#include "firmware/WmiClient.h"
+#include "lang/LangFile.h"
+#include "lang/Language.h"
+#include "prefs/ModePreference.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+double NowUs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return 1e6 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: pelloran_bench_steps <language file>\n");
+        return 2;
+    }
+    const std::wstring languageFile = argv[1];
+    double t = NowUs();
+    double step[8];
+    auto lap = [&t](double& into) {
+        const double now = NowUs();
+        into = now - t;
+        t = now;
+    };
+
+    // In the tool's order: the texts first, then COM and WMI, the status, the stored mode.
+    const int language = LanguageNumberFromLangId(::GetUserDefaultLangID());
+    for (int key : {kKeyStatusLabel, kKeyOnText, kKeyOffText, kKeyAdapterMode, kKeyAdapterBatteryMode})
+        ReadLangValue(language, key, languageFile, kShortTextRoom);
+    std::wstring description;
+    for (int key : kDescriptionKeys) AppendLangValue(description, language, key, languageFile);
+    lap(step[6]);
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    lap(step[0]);
+    ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_IMP_LEVEL_IMPERSONATE,
+                           nullptr, EOAC_SECURE_REFS, nullptr);
+    lap(step[1]);
+    g_pWmiClient = new WmiClient();
+    ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                       reinterpret_cast<void**>(g_pWmiClient->pLocator.GetAddressOf()));
+    lap(step[2]);
+    BSTR ns = ::SysAllocString(L"root\\wmi");
+    g_pWmiClient->bConnected = g_pWmiClient->pLocator != nullptr &&
+                               g_pWmiClient->pLocator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                                                     g_pWmiClient->pServices.GetAddressOf()) == S_OK;
+    ::SysFreeString(ns);
+    lap(step[3]);
+    QueryInstances(L"TolvekManagement");
+    lap(step[4]);
+    int status = 0;
+    GetDeviceStatus(status);
+    lap(step[5]);
+    int mode = 0;
+    AccessModePreference(MODE_PREFERENCE_READ, mode);
+    AccessModePreference(MODE_PREFERENCE_WRITE, mode);
+    lap(step[7]);
+
+    for (double us : step) std::printf("%.0f ", us);
+    std::printf("\n");
+    ReleaseWmiObjects();
+    ::CoUninitialize();
+    return 0;
+}

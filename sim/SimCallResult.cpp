@@ -1,0 +1,160 @@
+// Semi-synchronous answers: the call-result object that a caller polls with GetResultObject, and the
+// worker threads that bring an answer late, as a slow firmware would.
+#include "sim/SimObjects.h"
+
+namespace {
+
+// The call result of one GetObject or ExecMethod made with WBEM_FLAG_RETURN_IMMEDIATELY.
+class SimCallResult final : public SimObject<IWbemCallResult> {
+public:
+    SimCallResult(std::shared_ptr<SimSession> session, std::shared_ptr<SimPendingAnswer> answer)
+        : SimObject(std::move(session), L"CallResult"), m_answer(std::move(answer)) {}
+    ~SimCallResult() override { m_answer->Abandon(); }
+
+    // The answer's object, once it is there; WBEM_S_TIMEDOUT while it is not.
+    HRESULT STDMETHODCALLTYPE GetResultObject(LONG lTimeout, IWbemClassObject** ppResultObject) override {
+        SimLogLine line = Call(L"GetResultObject");
+        line.Int(L"timeout", lTimeout);
+        HRESULT hr = WBEM_E_INVALID_PARAMETER;
+        IWbemClassObject* result = nullptr;
+        if (ppResultObject != nullptr) {
+            *ppResultObject = nullptr;
+            if (!m_answer->Wait(lTimeout, hr, &result)) hr = WBEM_S_TIMEDOUT;
+            *ppResultObject = result;
+        }
+        SimClassObject* own = SimClassObject::From(result);
+        line.Hex(L"hr", static_cast<unsigned long>(hr)).Id(L"out", own != nullptr ? own->id() : 0).Write();
+        return hr;
+    }
+
+    // The answer's code, once it is there; WBEM_S_TIMEDOUT while it is not.
+    HRESULT STDMETHODCALLTYPE GetCallStatus(LONG lTimeout, LONG* plStatus) override {
+        SimLogLine line = Call(L"GetCallStatus");
+        line.Int(L"timeout", lTimeout);
+        HRESULT status = S_OK;
+        IWbemClassObject* result = nullptr;
+        const bool arrived = m_answer->Wait(lTimeout, status, &result);
+        if (result != nullptr) result->Release();
+        if (arrived && plStatus != nullptr) *plStatus = status;
+        HRESULT hr = arrived ? S_OK : static_cast<HRESULT>(WBEM_S_TIMEDOUT);
+        if (plStatus == nullptr) hr = WBEM_E_INVALID_PARAMETER;
+        line.Hex(L"hr", static_cast<unsigned long>(hr)).Write();
+        return hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetResultString(LONG, BSTR* pstrResultString) override {
+        if (pstrResultString != nullptr) *pstrResultString = nullptr;
+        return Unsupported(L"GetResultString");
+    }
+    HRESULT STDMETHODCALLTYPE GetResultServices(LONG, IWbemServices** ppServices) override {
+        if (ppServices != nullptr) *ppServices = nullptr;
+        return Unsupported(L"GetResultServices");
+    }
+
+private:
+    std::shared_ptr<SimPendingAnswer> m_answer;
+};
+
+struct LateWork {
+    DWORD delayMs;
+    std::function<void()> work;
+    HMODULE module;
+};
+
+DWORD WINAPI RunLate(void* parameter) {
+    auto* late = static_cast<LateWork*>(parameter);
+    ::Sleep(late->delayMs);
+    late->work();
+    const HMODULE module = late->module;
+    delete late;
+    ::FreeLibraryAndExitThread(module, 0);  // the reference taken when the thread was made
+}
+
+}  // namespace
+
+SimPendingAnswer::SimPendingAnswer() { ::InitializeCriticalSection(&m_lock); }
+
+SimPendingAnswer::~SimPendingAnswer() {
+    if (m_result != nullptr) m_result->Release();
+    if (m_arrived != nullptr) ::CloseHandle(m_arrived);
+    ::DeleteCriticalSection(&m_lock);
+}
+
+void SimPendingAnswer::Arrive(HRESULT hr, IWbemClassObject* result) {
+    ::EnterCriticalSection(&m_lock);
+    m_hr = hr;
+    m_result = result;
+    m_there = true;
+    if (m_arrived != nullptr) ::SetEvent(m_arrived);
+    ::LeaveCriticalSection(&m_lock);
+}
+
+bool SimPendingAnswer::Wait(LONG timeoutMs, HRESULT& hr, IWbemClassObject** result) {
+    ::EnterCriticalSection(&m_lock);
+    if (!m_there && timeoutMs != 0 && m_arrived == nullptr) m_arrived = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE arrived = m_there ? nullptr : m_arrived;
+    ::LeaveCriticalSection(&m_lock);
+    // The event lives as long as this object, which the caller's reference keeps.
+    if (arrived != nullptr) ::WaitForSingleObject(arrived, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+    ::EnterCriticalSection(&m_lock);
+    const bool there = m_there;
+    if (there) {
+        hr = m_hr;
+        *result = m_result;
+        if (m_result != nullptr) m_result->AddRef();
+    }
+    ::LeaveCriticalSection(&m_lock);
+    return there;
+}
+
+void SimPendingAnswer::Abandon() {
+    ::EnterCriticalSection(&m_lock);
+    m_abandoned = true;
+    IWbemClassObject* result = m_result;
+    m_result = nullptr;
+    ::LeaveCriticalSection(&m_lock);
+    if (result != nullptr) result->Release();
+}
+
+bool SimPendingAnswer::Abandoned() const {
+    ::EnterCriticalSection(&m_lock);
+    const bool abandoned = m_abandoned;
+    ::LeaveCriticalSection(&m_lock);
+    return abandoned;
+}
+
+void SimRunLater(DWORD delayMs, std::function<void()> work) {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunLate), &module);
+    auto* late = new LateWork{delayMs, std::move(work), module};
+    const HANDLE thread = ::CreateThread(nullptr, 0, &RunLate, late, 0, nullptr);
+    if (thread != nullptr) {
+        ::CloseHandle(thread);
+        return;
+    }
+    late->work = nullptr;  // no thread: the answer never comes
+    delete late;
+    ::FreeLibrary(module);
+}
+
+IWbemCallResult* SimCreateCallResult(std::shared_ptr<SimSession> session, std::shared_ptr<SimPendingAnswer> answer,
+                                     long& id) {
+    auto* result = new SimCallResult(std::move(session), std::move(answer));
+    id = result->id();
+    return result;
+}
+
+void SimAnswerLater(const SimAnswer& answer, std::function<void()> work) {
+    if (answer.never) return;
+    if (answer.delayMs == 0)
+        work();
+    else
+        SimRunLater(answer.delayMs, std::move(work));
+}
+
+void SimWaitForAnswer(const SimAnswer& answer) {
+    if (answer.never)
+        ::Sleep(INFINITE);
+    else if (answer.delayMs > 0)
+        ::Sleep(answer.delayMs);
+}
