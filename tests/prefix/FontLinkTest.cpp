@@ -30,6 +30,12 @@ public:
 
     // True when the character is drawn with a glyph of its own, from the face or a linked one.
     bool Draws(wchar_t c) const { return Glyph(c, 0) != m_missing; }
+    // True when the face itself has the character. A line in a script that needs shaping (Thai,
+    // Malayalam, Arabic) is drawn from the face alone under Wine, linked faces unused.
+    bool HasInFace(wchar_t c) const {
+        WORD index = 0;
+        return ::GetGlyphIndicesW(m_dc, &c, 1, &index, GGI_MARK_NONEXISTING_GLYPHS) == 1 && index != 0xFFFF;
+    }
 
 private:
     // The glyph's advance and bitmap, as text output draws it.
@@ -65,6 +71,26 @@ TEST(FontLinkTest, EveryCharacterOfTheLanguageFileHasAGlyph) {
     for (wchar_t c : Drawable(text))
         if (!font.Draws(c)) missing += c;
     EXPECT_EQ(missing, L"") << "characters drawn as empty boxes";
+}
+
+// The section of the locale the test runs under (PELLORAN_FONT_SECTION; 1, English, by default) is
+// drawn from the dialog face alone.
+TEST(FontLinkTest, EveryCharacterOfTheLocalesSectionIsInTheDialogFace) {
+    wchar_t section[16] = L"1";
+    ::GetEnvironmentVariableW(L"PELLORAN_FONT_SECTION", section, 16);
+    const std::wstring path = testsupport::WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini");
+    std::wstring texts;
+    for (int key = 1; key <= 12; ++key) {
+        wchar_t value[1000] = {};
+        ::GetPrivateProfileStringW(section, (L"S" + std::to_wstring(key)).c_str(), L"", value, 1000, path.c_str());
+        texts += value;
+    }
+    ASSERT_FALSE(texts.empty()) << "no section " << section;
+    const DialogFont font;
+    std::wstring missing;
+    for (wchar_t c : Drawable(texts))
+        if (!font.HasInFace(c)) missing += c;
+    EXPECT_EQ(missing, L"") << "characters of section " << section << " the face lacks";
 }
 
 TEST(FontLinkTest, TheAboutEntrysTraditionalChineseHasGlyphsUnderAnEnglishLocale) {
