@@ -16,11 +16,13 @@ enum AfxSig : UINT {
     AfxSig_vv,       // void Handler()
     AfxSig_vwl,      // void Handler(UINT, LPARAM)
     AfxSig_hv,       // HCURSOR Handler()
+    AfxSig_bdw,      // HBRUSH Handler(HDC, HWND)
 };
 
 using AFX_PMSG = void (CCmdTarget::*)();
 using AFX_PMSG_vwl = void (CCmdTarget::*)(UINT, LPARAM);
 using AFX_PMSG_hv = HCURSOR (CCmdTarget::*)();
+using AFX_PMSG_bdw = HBRUSH (CCmdTarget::*)(HDC, HWND);
 
 struct AFX_MSGMAP_ENTRY {
     UINT nMessage;  // window message
@@ -75,6 +77,9 @@ protected:                                                      \
 // HCURSOR OnQueryDragIcon()
 #define ON_WM_QUERYDRAGICON() \
     {WM_QUERYDRAGICON, 0, 0, AfxSig_hv, AFX_MSG_HANDLER(AFX_PMSG_hv, &ThisClass::OnQueryDragIcon)},
+// HBRUSH OnCtlColor(HDC hDC, HWND hControl), for WM_CTLCOLORSTATIC, WM_CTLCOLORBTN or WM_CTLCOLOREDIT
+#define ON_WM_CTLCOLOR(message) \
+    {(message), 0, 0, AfxSig_bdw, AFX_MSG_HANDLER(AFX_PMSG_bdw, &ThisClass::OnCtlColor)},
 // void OnDestroy()
 #define ON_WM_DESTROY() \
     {WM_DESTROY, 0, 0, AfxSig_vv, AFX_MSG_HANDLER(AFX_PMSG, &ThisClass::OnDestroy)},
@@ -162,6 +167,9 @@ public:
 protected:
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
+    // A control about to draw its text: one that reads from right to left gets a device context
+    // that lays text out so, for the control implementations that do not look at its style.
+    HBRUSH OnCtlColor(HDC hDC, HWND hControl);
 
     // The dialog manager's default processing, without offering the message to the handlers again.
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -171,6 +179,11 @@ protected:
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
     bool m_bPassToDefault = false;  // the next message DialogProc sees goes to default processing
+    // Extended styles added, for this run only, to the dialog window and to each of its controls;
+    // the template in the resources stays as it is. For a language written from right to left:
+    // WS_EX_LAYOUTRTL mirrors the dialog with its controls, WS_EX_RTLREADING orders their texts.
+    DWORD m_dwAddedExStyle = 0;
+    DWORD m_dwAddedControlExStyle = 0;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -20,6 +20,9 @@ void __throw_bad_array_new_length() { std::abort(); }
 void __throw_length_error(const char*) { std::abort(); }
 void __throw_logic_error(const char*) { std::abort(); }
 void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
+// A failed bounds check of a container (the build turns them on) prints its message through the same
+// machinery before it aborts: it ends at once too.
+void __glibcxx_assert_fail(const char*, int, const char*, const char*) noexcept { std::abort(); }
 }  // namespace std
 
 // Allocation on the runtime's heap; running out of memory ends the program (the plain forms) or

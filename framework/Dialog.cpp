@@ -1,11 +1,102 @@
 // Modal dialogs from templates: the dialog procedure binds the C++ object to its window.
 #include "framework/Afx.h"
 
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Reads and rewrites the DWORDs of a copied dialog template, never past its end.
+class TemplateBytes {
+public:
+    explicit TemplateBytes(std::vector<BYTE>& bytes) : m_bytes(bytes) {}
+
+    bool Fits(size_t at, size_t size) const { return at <= m_bytes.size() && size <= m_bytes.size() - at; }
+    WORD Word(size_t at) const {
+        WORD value = 0;
+        if (Fits(at, sizeof(value))) std::memcpy(&value, &m_bytes[at], sizeof(value));
+        return value;
+    }
+    DWORD Dword(size_t at) const {
+        DWORD value = 0;
+        if (Fits(at, sizeof(value))) std::memcpy(&value, &m_bytes[at], sizeof(value));
+        return value;
+    }
+    void AddBits(size_t at, DWORD bits) {
+        const DWORD value = Dword(at) | bits;
+        std::memcpy(&m_bytes[at], &value, sizeof(value));
+    }
+    // The offset after a name or ordinal field: empty, 0xFFFF and an ordinal, or a terminated string.
+    size_t SkipNameOrOrdinal(size_t at) const {
+        if (Word(at) == 0xFFFF) return at + 2 * sizeof(WORD);
+        while (Fits(at, sizeof(WORD)) && Word(at) != 0) at += sizeof(WORD);
+        return at + sizeof(WORD);
+    }
+
+private:
+    std::vector<BYTE>& m_bytes;
+};
+
+size_t AlignToDword(size_t at) { return (at + 3) & ~size_t(3); }
+
+// A copy of a dialog template (DIALOG or DIALOGEX) from the resources with extended styles added to
+// the dialog's own and to each control's; empty when the template is missing or cut short.
+std::vector<BYTE> TemplateWithExStyles(HINSTANCE module, UINT id, DWORD dialogExStyle, DWORD controlExStyle) {
+    HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), RT_DIALOG);
+    HGLOBAL loaded = found != nullptr ? ::LoadResource(module, found) : nullptr;
+    const BYTE* bytes = loaded != nullptr ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
+    if (bytes == nullptr) return {};
+    std::vector<BYTE> copy(bytes, bytes + ::SizeofResource(module, found));
+    TemplateBytes t(copy);
+
+    // Header: DIALOGEX starts with version 1 and signature 0xFFFF, then its help id; the extended
+    // style comes before the style in DIALOGEX and after it in DIALOG.
+    const bool extended = t.Word(0) == 1 && t.Word(2) == 0xFFFF;
+    const size_t exStyleAt = extended ? 8 : 4;
+    const size_t styleAt = extended ? 12 : 0;
+    const size_t countAt = extended ? 16 : 8;
+    size_t at = countAt + sizeof(WORD) + 4 * sizeof(short);  // past the count, position and size
+    if (!t.Fits(0, at)) return {};
+    t.AddBits(exStyleAt, dialogExStyle);
+    const DWORD style = t.Dword(styleAt);
+    const WORD controls = t.Word(countAt);
+    at = t.SkipNameOrOrdinal(at);  // menu
+    at = t.SkipNameOrOrdinal(at);  // window class
+    at = t.SkipNameOrOrdinal(at);  // caption
+    if (style & DS_SETFONT) {
+        at += extended ? sizeof(WORD) + sizeof(WORD) + 2 * sizeof(BYTE) : sizeof(WORD);  // size, weight, italic, charset
+        while (t.Fits(at, sizeof(WORD)) && t.Word(at) != 0) at += sizeof(WORD);  // typeface
+        at += sizeof(WORD);
+    }
+
+    // Controls, each DWORD-aligned: DIALOGEX has help id, extended style, style; DIALOG style, then
+    // extended style. Position and size, the id (DWORD in DIALOGEX, WORD in DIALOG), class, text,
+    // and the size of the creation data that follows.
+    for (WORD i = 0; i < controls; ++i) {
+        at = AlignToDword(at);
+        const size_t fixed = extended ? 3 * sizeof(DWORD) + 4 * sizeof(short) + sizeof(DWORD)
+                                      : 2 * sizeof(DWORD) + 4 * sizeof(short) + sizeof(WORD);
+        if (!t.Fits(at, fixed)) return {};
+        t.AddBits(at + sizeof(DWORD), controlExStyle);  // the second DWORD in both forms
+        at = t.SkipNameOrOrdinal(at + fixed);  // class
+        at = t.SkipNameOrOrdinal(at);          // text
+        if (!t.Fits(at, sizeof(WORD))) return {};
+        at += sizeof(WORD) + t.Word(at);       // creation data
+    }
+    return t.Fits(0, at) ? copy : std::vector<BYTE>();
+}
+
+}  // namespace
+
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
     // void OnOK()
     ON_COMMAND(IDOK, OnOK)
     // void OnCancel()
     ON_COMMAND(IDCANCEL, OnCancel)
+    // HBRUSH OnCtlColor(HDC hDC, HWND hControl)
+    ON_WM_CTLCOLOR(WM_CTLCOLORSTATIC)
+    ON_WM_CTLCOLOR(WM_CTLCOLORBTN)
+    ON_WM_CTLCOLOR(WM_CTLCOLOREDIT)
 END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
@@ -20,8 +111,16 @@ INT_PTR CDialog::DoModal() {
     } else if (CWnd* main = AfxGetMainWnd(); main != nullptr && main != this) {
         hOwner = main->m_hWnd;
     }
-    return ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_nIDTemplate), hOwner,
-                             &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    if (m_dwAddedExStyle == 0 && m_dwAddedControlExStyle == 0)
+        return ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_nIDTemplate), hOwner,
+                                 &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    // The dialog manager gives child windows their parent's mirroring as it creates them, so the
+    // added styles go into a copy of the template rather than onto the windows afterwards.
+    const std::vector<BYTE> dialogTemplate =
+        TemplateWithExStyles(AfxGetResourceHandle(), m_nIDTemplate, m_dwAddedExStyle, m_dwAddedControlExStyle);
+    if (dialogTemplate.empty()) return -1;
+    return ::DialogBoxIndirectParamW(AfxGetResourceHandle(), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()),
+                                     hOwner, &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -78,4 +177,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         ::SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, result);
         return TRUE;
     }
+}
+
+HBRUSH CDialog::OnCtlColor(HDC hDC, HWND hControl) {
+    if (::GetWindowLongW(hControl, GWL_EXSTYLE) & WS_EX_RTLREADING)
+        ::SetTextAlign(hDC, ::GetTextAlign(hDC) | TA_RTLREADING);
+    return reinterpret_cast<HBRUSH>(Default());
 }

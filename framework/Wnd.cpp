@@ -41,6 +41,10 @@ bool CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
     case AfxSig_hv:
         result = reinterpret_cast<LRESULT>((this->*reinterpret_cast<AFX_PMSG_hv>(entry->pfn))());
         break;
+    case AfxSig_bdw:
+        result = reinterpret_cast<LRESULT>((this->*reinterpret_cast<AFX_PMSG_bdw>(entry->pfn))(
+            reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+        break;
     case AfxSig_end:
         break;
     }

@@ -67,3 +67,5 @@ int LanguageNumberFromLangId(LANGID langId) {
             if (id == langId) return row.number;
     return kOtherLanguages;
 }
+
+bool IsRightToLeftLanguage(int languageNumber) { return languageNumber == 600 || languageNumber == 619; }

@@ -5,3 +5,6 @@
 
 // The language number of a 16-bit language identifier; 1 for every identifier not in the table.
 int LanguageNumberFromLangId(LANGID langId);
+
+// True for the languages written from right to left (Arabic, Persian): their dialog reads mirrored.
+bool IsRightToLeftLanguage(int languageNumber);

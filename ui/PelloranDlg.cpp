@@ -42,6 +42,17 @@ CPelloranDlg::CPelloranDlg()
 // The icon is shared and the firmware connection outlives the dialog: neither is released here.
 CPelloranDlg::~CPelloranDlg() = default;
 
+INT_PTR CPelloranDlg::DoModal() {
+    // A language written from right to left gets the whole dialog mirrored (the label after the
+    // state, Enable at the right, the radio buttons' circles at the right, the scroll bar at the
+    // left) and every text read from right to left. The mirroring is given when the window is
+    // created, so the language's direction is settled before the window exists.
+    const bool rightToLeft = IsRightToLeftLanguage(LanguageNumberFromLangId(::GetUserDefaultLangID()));
+    m_dwAddedExStyle = rightToLeft ? WS_EX_LAYOUTRTL : 0;
+    m_dwAddedControlExStyle = rightToLeft ? WS_EX_RTLREADING : 0;
+    return CDialog::DoModal();
+}
+
 void CPelloranDlg::ChooseLanguage() { m_nLanguage = LanguageNumberFromLangId(::GetUserDefaultLangID()); }
 
 std::wstring CPelloranDlg::GetLangText(int key, const std::wstring& filePath) const {

@@ -10,6 +10,8 @@ public:
     CPelloranDlg();
     ~CPelloranDlg() override;
 
+    // Runs the dialog, mirrored for a language written from right to left.
+    INT_PTR DoModal() override;
     BOOL OnInitDialog() override;
 
     int m_bFirmwareReady = 0;     // 1 once the firmware's management object has been found

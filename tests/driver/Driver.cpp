@@ -2,11 +2,11 @@
 //   pelloran_driver wait [ms]      wait for the settings dialog (or a message box) to appear
 //   pelloran_driver state          print what the dialog shows, control by control
 //   pelloran_driver click ID       click a button of the dialog as a user would
-//   pelloran_driver close          close the dialog as with its close box
+//   pelloran_driver close          close the about box if it is open, then the dialog as with its close box
 //   pelloran_driver key esc|enter  press Escape or Enter in the dialog
-//   pelloran_driver about          open the about box and close it again with its OK button
 //   pelloran_driver ping           whether the dialog answers within 10 s
 //   pelloran_driver rect           print the dialog's screen rectangle: x y width height
+//   pelloran_driver about          open the about box from the system menu and wait for it
 // Exit code 0 when it did what was asked, 1 when there was no dialog. With PELLORAN_DESKTOP set, it
 // looks for the dialog on that desktop (Wine's virtual desktop of that name) instead of its own.
 #include "tests/support/TestSupport.h"
@@ -87,12 +87,6 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring key = argv[2];
         return PressKey(dialog, key == L"esc" ? VK_ESCAPE : VK_RETURN, 10000) ? 0 : 1;
     }
-    if (command == L"about") {
-        HWND about = OpenAbout(dialog, 10000);
-        if (about == nullptr) return 1;
-        Click(about, IDOK);
-        return 0;
-    }
     if (command == L"ping") return Ping(dialog, 10000) ? 0 : 1;
     if (command == L"rect") {
         RECT r;
@@ -100,7 +94,19 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         return 0;
     }
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(dialog, &pid);
+    const wchar_t* const aboutCaption = L"\x95DC\x65BC Pelloran";  // the about box's caption
+    if (command == L"about") {
+        ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0010 /* the about entry */, 0);
+        return WaitForWindow(pid, aboutCaption, 10000) != nullptr ? 0 : 1;
+    }
     if (command == L"close") {
+        // The dialog is disabled while its about box is open: that one goes first.
+        if (HWND about = WaitForWindow(pid, aboutCaption, 0)) {
+            ::PostMessageW(about, WM_COMMAND, IDOK, 0);
+            for (int i = 0; i < 500 && ::IsWindow(about); ++i) ::Sleep(10);
+        }
         ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
         for (int i = 0; i < 500 && ::IsWindow(dialog); ++i) ::Sleep(10);
         return ::IsWindow(dialog) ? 1 : 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -161,6 +162,70 @@ TEST(ModalDialogTest, NestedDialogIsOwnedByTheMainWindowWhichIsDisabledMeanwhile
     EXPECT_LE(std::abs(outer.m_outerOffCentre.y), 1);
     EXPECT_LE(std::abs(outer.m_nestedOffCentre.x), 1);
     EXPECT_LE(std::abs(outer.m_nestedOffCentre.y), 1);
+}
+
+// A dialog run with extended styles added, which records what its windows got and what a control
+// that draws its text is handed.
+class StyledDialog : public CDialog {
+public:
+    StyledDialog(UINT id, DWORD dialogExStyle, DWORD controlExStyle) : CDialog(id) {
+        m_dwAddedExStyle = dialogExStyle;
+        m_dwAddedControlExStyle = controlExStyle;
+    }
+
+    struct Control {
+        int id;
+        DWORD exStyle;
+        std::wstring text;
+        bool drawnRightToLeft;
+    };
+
+    BOOL OnInitDialog() override {
+        m_exStyle = static_cast<DWORD>(::GetWindowLongW(m_hWnd, GWL_EXSTYLE));
+        for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t text[16] = {};
+            ::GetWindowTextW(child, text, 16);
+            HDC dc = ::CreateCompatibleDC(nullptr);
+            SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(child));
+            const bool rightToLeft = (::GetTextAlign(dc) & TA_RTLREADING) != 0;
+            ::DeleteDC(dc);
+            m_controls.push_back({::GetDlgCtrlID(child), static_cast<DWORD>(::GetWindowLongW(child, GWL_EXSTYLE)),
+                                  text, rightToLeft});
+        }
+        ::PostMessageW(m_hWnd, WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    }
+
+    DWORD m_exStyle = 0;
+    std::vector<Control> m_controls;
+};
+
+TEST(ModalDialogTest, AddedExtendedStylesReachTheDialogAndEachControlOfBothTemplateForms) {
+    for (UINT id : {2u, 3u}) {
+        SCOPED_TRACE(testing::Message() << "template " << id);
+        StyledDialog mirrored(id, WS_EX_LAYOUTRTL, WS_EX_RTLREADING);
+        ASSERT_EQ(mirrored.DoModal(), IDCANCEL);
+        EXPECT_NE(mirrored.m_exStyle & WS_EX_LAYOUTRTL, 0u);
+        ASSERT_EQ(mirrored.m_controls.size(), 4u);
+        const wchar_t* texts[] = {L"abc", L"Four", L"Radio", L""};
+        for (size_t i = 0; i < 4; ++i) {
+            const StyledDialog::Control& control = mirrored.m_controls[i];
+            EXPECT_EQ(control.id, int(20 + i));
+            EXPECT_EQ(control.text, texts[i]) << "the rest of the template is read as written";
+            EXPECT_NE(control.exStyle & WS_EX_RTLREADING, 0u) << control.id;
+            EXPECT_NE(control.exStyle & WS_EX_LAYOUTRTL, 0u) << control.id << ": mirrored with its dialog";
+            EXPECT_TRUE(control.drawnRightToLeft) << control.id;
+        }
+
+        StyledDialog plain(id, 0, 0);
+        ASSERT_EQ(plain.DoModal(), IDCANCEL);
+        EXPECT_EQ(plain.m_exStyle & (WS_EX_LAYOUTRTL | WS_EX_RTLREADING), 0u);
+        ASSERT_EQ(plain.m_controls.size(), 4u);
+        for (const StyledDialog::Control& control : plain.m_controls) {
+            EXPECT_EQ(control.exStyle & (WS_EX_LAYOUTRTL | WS_EX_RTLREADING), 0u) << control.id;
+            EXPECT_FALSE(control.drawnRightToLeft) << control.id;
+        }
+    }
 }
 
 }  // namespace
