@@ -1,9 +1,11 @@
-// Helpers shared by the test programs: paths under Wine, and driving the real Pelloran.exe from
-// outside as a user would (start it, find its windows, read and click its controls).
+// Helpers shared by the test programs: files under Wine, the firmware simulator's scenario and call log,
+// the stored mode in the registry, and the real Pelloran.exe driven from outside as a user would.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,60 +13,74 @@ namespace testsupport {
 
 // A Unix path of the build machine as Wine sees it (drive Z: maps the Unix root).
 std::wstring WinPath(const char* unixPath);
-
-// The whole content of a file; empty when it cannot be read.
 std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// The text as a file in UTF-16LE with a byte-order mark, the form of the language file.
+std::string Utf16File(const std::wstring& text);
+// A fresh, empty folder of this test program under the build's folder of test files.
+std::wstring FreshFolder(const std::string& name);
 
-// The built Pelloran.exe, as a Windows path.
-std::wstring ToolPath();
-
-// The executable that a static check (headers, resources) reads as data, and its flavour ("x86" or
-// "x64"): the one that PELLORAN_CHECKED_EXE and PELLORAN_CHECKED_FLAVOUR name (the 32-bit product,
-// read by the 64-bit flavour's tests), otherwise this build's own Pelloran.exe.
-struct CheckedExe {
-    std::wstring path;
-    std::string flavour;
+// One line of the simulator's call log: its event and its key=value fields.
+struct SimLogEntry {
+    std::string event;
+    std::map<std::string, std::string> fields;
+    std::string operator[](const std::string& key) const;
+    long long t() const { return std::stoll((*this)["t"]); }  // the simulator's clock, in ms
 };
-CheckedExe CheckedExeOfThisRun();
 
-// A started copy of the tool; it is ended (if still running) when the object goes.
+// A run of the firmware simulator in a folder: its scenario, the feature's state and its call log. The
+// scenario is named to the simulator through the environment, which programs started later inherit.
+class SimRun {
+public:
+    explicit SimRun(const std::wstring& folder);
+    // Writes the scenario: keys of its [Scenario] section as "Key=Value" lines separated by ';'.
+    void Scenario(const std::string& keys) const;
+    std::vector<SimLogEntry> Log(const std::string& event = "") const;
+    // The control values that device_ctrl was executed with, in order (retries not counted again).
+    std::vector<int> ControlValues() const;
+
+    const std::wstring folder;
+};
+
+// The stored mode: its registry type and bytes (REG_NONE: no value).
+struct Stored {
+    DWORD type;
+    std::string bytes;
+    bool operator==(const Stored& other) const { return type == other.type && bytes == other.bytes; }
+};
+Stored Dword(DWORD value);
+Stored ReadStored();
+void Store(const Stored& value);  // REG_NONE: the key removed
+// Makes the key impossible to create (its parent volatile), or possible again.
+void BlockStoredKey(bool blocked);
+
+// A started copy of the tool; it is ended, if it still runs, when the object goes.
 class ToolProcess {
 public:
-    // Starts the executable (the tool unless told otherwise) with the test's own environment.
-    explicit ToolProcess(const std::wstring& exePath = ToolPath());
+    explicit ToolProcess(const std::wstring& exePath);
     ~ToolProcess();
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
-
-    bool started() const { return m_info.hProcess != nullptr; }
     DWORD pid() const { return m_info.dwProcessId; }
-    // Waits for the process to end; its exit code, or STILL_ACTIVE after the time-out.
-    DWORD WaitForExit(DWORD timeoutMs);
-    bool running() const;
+    // Waits for the end of the process; its exit code, or STILL_ACTIVE after the time-out.
+    DWORD WaitForExit(DWORD timeoutMs = 30000) const;
 
 private:
     PROCESS_INFORMATION m_info{};
 };
 
-// The visible top-level windows of a process, newest state.
-std::vector<HWND> VisibleWindowsOf(DWORD pid);
-
-// Waits up to timeoutMs for a visible top-level window of the process with the given caption
-// (any caption when null); null when none appears.
-HWND WaitForWindow(DWORD pid, const wchar_t* caption, DWORD timeoutMs);
-
+// Polls until the condition holds; false when it still does not after the time-out.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 30000);
 // The text of a window or control, read the way another process reads it.
 std::wstring TextOf(HWND hwnd);
-
-// Caption of a window's class, e.g. "#32770" for dialogs and message boxes.
-std::wstring ClassOf(HWND hwnd);
-
-// The settings dialog of a process (or of any process when pid is 0): the visible dialog captioned
-// "Pelloran" that holds the Enable button; null when none appears within timeoutMs.
-HWND WaitForSettingsDialog(DWORD pid, DWORD timeoutMs);
-
-// A message box of a process (a dialog with the static text 0xFFFF); null when none appears.
-HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs);
+// Waits for a visible window of the process (any process when pid is 0) that passes the test.
+HWND WaitForWindow(DWORD pid, bool (*test)(HWND), DWORD timeoutMs = 30000);
+// A dialog or message box: a window of the dialog class.
+bool IsDialog(HWND hwnd);
+// The settings dialog: a visible dialog captioned "Pelloran" holding the Enable button.
+bool IsSettingsDialog(HWND hwnd);
+// A message box: a dialog with the static text 0xFFFF.
+bool IsMessageBox(HWND hwnd);
 
 // What a user sees of one control.
 struct ControlState {
@@ -73,7 +89,6 @@ struct ControlState {
     bool checked;
 };
 ControlState StateOf(HWND dialog, int controlId);
-
 // Clicks a button as a user would; returns once the program has handled the click.
 void Click(HWND dialog, int controlId);
 
