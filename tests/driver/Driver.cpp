@@ -102,10 +102,7 @@ int wmain(int argc, wchar_t** argv) {
     DWORD pid = 0;
     ::GetWindowThreadProcessId(dialog, &pid);
     const wchar_t* const aboutCaption = L"\x95DC\x65BC Pelloran";  // the about box's caption
-    if (command == L"about") {
-        ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0010 /* the about entry */, 0);
-        return WaitForWindow(pid, [&](HWND h) { return TextOf(h) == aboutCaption; }, 10000) != nullptr ? 0 : 1;
-    }
+    if (command == L"about") return OpenAbout(dialog, IDM_ABOUTBOX, 10000) != nullptr ? 0 : 1;
     if (command == L"close") {
         // The dialog is disabled while its about box is open: that one goes first.
         if (HWND about = WaitForWindow(pid, [&](HWND h) { return TextOf(h) == aboutCaption; }, 0)) {

@@ -15,27 +15,21 @@ namespace {
 
 const std::wstring kShipped = WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini");
 
-// The keys and values of a section of a language file, as "key=value" entries.
-std::vector<std::wstring> SectionOf(const std::wstring& section, const std::wstring& file) {
-    std::wstring buffer(65536, L'\0');
-    buffer.resize(::GetPrivateProfileSectionW(section.c_str(), &buffer[0], 65536, file.c_str()));
-    std::vector<std::wstring> entries;
-    for (size_t at = 0; at < buffer.size(); at = buffer.find(L'\0', at) + 1) entries.push_back(buffer.c_str() + at);
-    return entries;
-}
-
-std::set<std::wstring> ShippedSections() {
-    std::set<std::wstring> sections;
-    std::wstring names(4096, L'\0');
-    names.resize(::GetPrivateProfileSectionNamesW(&names[0], 4096, kShipped.c_str()));
-    for (size_t at = 0; at < names.size(); at = names.find(L'\0', at) + 1) sections.insert(names.c_str() + at);
-    return sections;
+// The section names of the shipped file (no section given), or the "key=value" entries of one of its sections.
+std::vector<std::wstring> Shipped(const std::wstring& section = L"") {
+    std::wstring list(65536, L'\0');
+    list.resize(section.empty() ? ::GetPrivateProfileSectionNamesW(&list[0], 65536, kShipped.c_str())
+                                : ::GetPrivateProfileSectionW(section.c_str(), &list[0], 65536, kShipped.c_str()));
+    std::vector<std::wstring> items;
+    for (size_t at = 0; at < list.size(); at = list.find(L'\0', at) + 1) items.push_back(list.c_str() + at);
+    return items;
 }
 
 TEST(LanguageNumber, EveryNumberHasItsSectionAndEverySectionItsNumber) {
     std::set<std::wstring> numbers;
     for (unsigned id = 0; id <= 0xFFFF; ++id) numbers.insert(std::to_wstring(LanguageNumberFromLangId(LANGID(id))));
-    EXPECT_EQ(numbers, ShippedSections());
+    const std::vector<std::wstring> sections = Shipped();
+    EXPECT_EQ(numbers, std::set<std::wstring>(sections.begin(), sections.end()));
     EXPECT_EQ(numbers.size(), 41u);
 }
 
@@ -59,7 +53,7 @@ TEST(LanguageNumber, SectionsAreInTheirLanguagesScript) {
     for (const auto& row : rows) {
         EXPECT_EQ(LanguageNumberFromLangId(row.id), row.number) << std::hex << row.id;
         bool found = false;
-        for (const std::wstring& entry : SectionOf(std::to_wstring(row.number), kShipped))
+        for (const std::wstring& entry : Shipped(std::to_wstring(row.number)))
             for (wchar_t c : entry.substr(entry.find(L'=') + 1)) found = found || (c >= row.first && c <= row.last);
         EXPECT_TRUE(found) << "section " << row.number << " is not in its script";
     }
@@ -88,9 +82,9 @@ TEST(ShippedLangFile, Utf16WithCrLfAndTwelveTextsPerSection) {
             EXPECT_EQ(bytes[i - 2], '\r') << "LF without CR at byte " << i;
         }
     }
-    for (const std::wstring& section : ShippedSections()) {
+    for (const std::wstring& section : Shipped()) {
         std::set<std::wstring> keys;
-        for (const std::wstring& entry : SectionOf(section, kShipped)) {
+        for (const std::wstring& entry : Shipped(section)) {
             const std::wstring key = entry.substr(0, entry.find(L'=')), value = entry.substr(key.size() + 1);
             const DWORD room = key.size() == 2 && key[1] <= L'7' ? kParagraphRoom : kShortTextRoom;
             EXPECT_TRUE(!value.empty() && value.size() < room) << "[" << section.c_str() << "] " << key.c_str();

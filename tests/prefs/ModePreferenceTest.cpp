@@ -9,13 +9,10 @@ using namespace testsupport;
 
 namespace {
 
-int Read() {
-    int value = 7;
-    AccessModePreference(MODE_PREFERENCE_READ, value);
+int Access(int operation, int value) {
+    AccessModePreference(operation, value);
     return value;
 }
-
-void Write(int value) { AccessModePreference(MODE_PREFERENCE_WRITE, value); }
 
 const Stored kNone{REG_NONE, ""}, kText{REG_SZ, std::string("a\0b\0\0\0", 6)}, kQword{REG_QWORD, std::string(8, '\1')},
     kFourBytes{REG_BINARY, "\x01\x02\x03\x04"};
@@ -27,7 +24,7 @@ TEST(ModePreference, ReadTakesUpToFourBytesAndReplacesAnythingElseByOne) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "type " << c.before.type << ", " << c.before.bytes.size() << " bytes");
         Store(c.before);
-        EXPECT_EQ(Read(), c.read);
+        EXPECT_EQ(Access(MODE_PREFERENCE_READ, 7), c.read);
         EXPECT_EQ(ReadStored(), c.after);
     }
     HKEY key = nullptr;  // the key the read created lasts: a lasting key can be made below it
@@ -38,13 +35,12 @@ TEST(ModePreference, ReadTakesUpToFourBytesAndReplacesAnythingElseByOne) {
 }
 
 TEST(ModePreference, WriteStoresADwordOverAnything) {
-    for (const Stored& before : {kNone, kText, kQword}) {
+    for (const Stored& before : {kNone, kText, kQword})
         for (int mode : {0, 1}) {
             Store(before);
-            Write(mode);
+            Access(MODE_PREFERENCE_WRITE, mode);
             EXPECT_EQ(ReadStored(), Dword(mode));
         }
-    }
     Store(kNone);
 }
 

@@ -1,16 +1,13 @@
 // The built Pelloran.exe as other programs read it: the templates' styles and classes (what the resource
 // compiler may get wrong), the version block and the manifest that Windows and installers rely on, and
 // the file's imports and hardening.
-#include "res/resource.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
+#include <tuple>
 
 using namespace testsupport;
 
@@ -46,19 +43,14 @@ void ExpectTemplate(WORD id, DWORD style, DWORD exStyle, WORD cx, WORD cy, const
     const WORD* p = reinterpret_cast<const WORD*>(bytes.data());
     auto dword = [&](int at) { return DWORD(p[at]) | DWORD(p[at + 1]) << 16; };
     auto skipText = [](const WORD* text) { while (*text++ != 0) {} return text; };
-    EXPECT_EQ(dword(6), style);
-    EXPECT_EQ(dword(4), exStyle);
-    EXPECT_EQ(p[11], cx);
-    EXPECT_EQ(p[12], cy);
+    EXPECT_EQ(std::make_tuple(dword(6), dword(4), p[11], p[12]), std::make_tuple(style, exStyle, cx, cy)) << "style, size";
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(p + 15)), caption) << "the script's code page";
     ASSERT_EQ(p[8], controls.size());
     p = skipText(skipText(p + 15) + 3);  // past the caption, the font's size, weight, italic and charset, its name
     for (const Control& control : controls) {
         p = reinterpret_cast<const WORD*>((reinterpret_cast<ULONG_PTR>(p) + 3) & ~ULONG_PTR(3));
-        EXPECT_EQ(dword(10), control.id);
-        EXPECT_EQ(p[13], control.classAtom) << control.id;
-        EXPECT_EQ(dword(4), control.style) << control.id;
-        EXPECT_EQ(dword(2), 0u) << control.id;
+        EXPECT_EQ(std::make_tuple(dword(10), p[13], dword(4), dword(2)), std::make_tuple(control.id, control.classAtom, control.style, 0ul))
+            << "id, class, style and extended style of control " << control.id;
         p = p[14] == 0xFFFF ? p + 16 : skipText(p + 14);  // past the text, an ordinal or a string
         p += 1 + (*p + 1) / 2;                             // past the creation data
     }
@@ -78,28 +70,21 @@ TEST(Resources, DialogTemplates) {
 TEST(Resources, VersionBlockAgreesWithItselfAndNamesItsStringTable) {
     std::string block(::GetFileVersionInfoSizeW(kExe.c_str(), nullptr), '\0');
     ASSERT_TRUE(::GetFileVersionInfoW(kExe.c_str(), 0, static_cast<DWORD>(block.size()), &block[0]));
-    auto query = [&](const std::wstring& path) {
-        static const char kNothing[sizeof(VS_FIXEDFILEINFO)] = {};
-        void* value = nullptr;
-        UINT size = 0;
-        return ::VerQueryValueW(block.data(), path.c_str(), &value, &size) ? static_cast<const char*>(value) : kNothing;
-    };
-    auto text = [&](const wchar_t* key) {
-        return std::wstring(reinterpret_cast<const wchar_t*>(query(std::wstring(L"\\StringFileInfo\\040403b6\\") + key)));
-    };
-    VS_FIXEDFILEINFO fixed{};
-    std::memcpy(&fixed, query(L"\\"), sizeof(fixed));
-    EXPECT_EQ(fixed.dwSignature, 0xFEEF04BDu);
+    const VS_FIXEDFILEINFO* fixed = nullptr;
+    const char* translation = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", (void**)&fixed, &size) && fixed->dwSignature == 0xFEEF04BD);
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", (void**)&translation, &size));
+    EXPECT_EQ(std::string(translation, size), std::string("\x04\x04\xB6\x03", 4)) << "0x0404, code page 950";
     wchar_t version[32];
-    std::swprintf(version, 32, L"%u.%u.%u.%u", HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
-                  HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS));
-    EXPECT_EQ(text(L"FileVersion"), version);
-    EXPECT_EQ(text(L"ProductVersion"), version);
-    EXPECT_EQ(fixed.dwFileType, DWORD(VFT_APP));
-    EXPECT_EQ(std::string(query(L"\\VarFileInfo\\Translation"), 4), std::string("\x04\x04\xB6\x03", 4)) << "0x0404, code page 950";
-    EXPECT_EQ(text(L"CompanyName"), L"Tolvek Computer Inc.");
-    EXPECT_EQ(text(L"ProductName"), L"Pelloran");
-    EXPECT_EQ(text(L"OriginalFilename"), L"Pelloran.exe");
+    std::swprintf(version, 32, L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(VersionText(kExe, L"FileVersion"), version);
+    EXPECT_EQ(VersionText(kExe, L"ProductVersion"), version);
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
+    EXPECT_EQ(VersionText(kExe, L"CompanyName"), L"Tolvek Computer Inc.");
+    EXPECT_EQ(VersionText(kExe, L"ProductName"), L"Pelloran");
+    EXPECT_EQ(VersionText(kExe, L"OriginalFilename"), L"Pelloran.exe");
 }
 
 TEST(Resources, ManifestAsksForAdministratorRightsAndCommonControls6OfItsArchitecture) {
@@ -131,23 +116,21 @@ TEST(PeFile, SmallHardenedGuiProgramOfItsFlavourImportingOnlySystemDlls) {
     };
     auto check = [&](const auto& headers) {
         EXPECT_EQ(headers.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-        EXPECT_TRUE(headers.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
-        EXPECT_TRUE(headers.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
-        EXPECT_EQ((headers.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA) != 0, k64);
+        const WORD hardening = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT;
+        EXPECT_EQ(headers.DllCharacteristics & (hardening | IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA),
+                  hardening | (k64 ? IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA : 0)) << "ASLR (high entropy in 64 bits), DEP";
         EXPECT_GT(headers.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u) << "relocations kept";
         const std::string system = " kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll comctl32.dll msvcrt.dll ";
         auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
             file.data() + fileOffset(headers.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress));
         for (; import->Name != 0; ++import) {
             std::string dll = file.data() + fileOffset(import->Name);
-            for (char& c : dll) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            ::CharLowerBuffA(&dll[0], DWORD(dll.size()));
             EXPECT_NE(system.find(" " + dll + " "), std::string::npos) << dll;
         }
     };
-    if (k64)
-        check(*reinterpret_cast<const IMAGE_OPTIONAL_HEADER64*>(optional));
-    else
-        check(*reinterpret_cast<const IMAGE_OPTIONAL_HEADER32*>(optional));
+    k64 ? check(*reinterpret_cast<const IMAGE_OPTIONAL_HEADER64*>(optional))
+        : check(*reinterpret_cast<const IMAGE_OPTIONAL_HEADER32*>(optional));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // What Wine lets no other process see of the settings dialog (menus and icons are handles of the process
 // that made them): its system menu's about entry and its icons, checked inside the process on the real
 // dialog, which runs here without the firmware.
-#include "res/resource.h"
 #include "tests/support/TestSupport.h"
 #include "ui/PelloranDlg.h"
 
@@ -16,9 +15,7 @@ class InspectedDialog : public CPelloranDlg {
 public:
     BOOL OnInitDialog() override {
         CPelloranDlg::OnInitDialog();
-        bigIcon = reinterpret_cast<HICON>(SendMessage(WM_GETICON, ICON_BIG));
-        smallIcon = reinterpret_cast<HICON>(SendMessage(WM_GETICON, ICON_SMALL));
-        dragIcon = reinterpret_cast<HICON>(SendMessage(WM_QUERYDRAGICON));
+        icons = {SendMessage(WM_GETICON, ICON_BIG), SendMessage(WM_GETICON, ICON_SMALL), SendMessage(WM_QUERYDRAGICON)};
         HMENU menu = GetSystemMenu(FALSE);
         const int items = ::GetMenuItemCount(menu);
         wchar_t text[64] = {};
@@ -29,7 +26,7 @@ public:
         return TRUE;
     }
 
-    HICON bigIcon = nullptr, smallIcon = nullptr, dragIcon = nullptr;
+    std::vector<LRESULT> icons;  // the big and small window icons, and the drag icon
     std::pair<UINT, std::wstring> lastItem;
     bool separatorBefore = false;
 };
@@ -43,11 +40,8 @@ TEST(PelloranDlg, AboutEntryEndsTheSystemMenuAndTheDialogIconIsShownAndDragged) 
     ASSERT_EQ(dialog.DoModal(), IDOK);
     EXPECT_EQ(dialog.lastItem, std::make_pair(UINT(IDM_ABOUTBOX), std::wstring(L"\u95DC\u65BC Pelloran(&A)...")));
     EXPECT_TRUE(dialog.separatorBefore);
-    const HICON icon = ::LoadIconW(g_app.m_hInstance, MAKEINTRESOURCEW(IDI_PELLORAN));
-    ASSERT_NE(icon, nullptr);
-    EXPECT_EQ(dialog.bigIcon, icon);
-    EXPECT_EQ(dialog.smallIcon, icon);
-    EXPECT_EQ(dialog.dragIcon, icon);
+    const LRESULT icon = reinterpret_cast<LRESULT>(::LoadIconW(g_app.m_hInstance, MAKEINTRESOURCEW(IDI_PELLORAN)));
+    EXPECT_TRUE(icon != 0 && dialog.icons == std::vector<LRESULT>(3, icon)) << "the big, small and drag icons";
     testsupport::Store({REG_NONE, ""});  // what closing the dialog stored
 }
 
