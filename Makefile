@@ -5,12 +5,13 @@
 #   make package  build the 32-bit product, then its setup program, MSI and zip into dist/
 #   make fuzz   build, then run N random schedules (default 1000) from SEED (default: the time) in the
 #               first flavour this machine runs
+#   make mutate check that the tests catch the faults listed in tests/mutations.txt (scripts/mutate)
 # PELLORAN_FLAVOURS=x64 (or x86, or x86,x64) forces the flavours instead of asking the machine.
 BUILD := build
 N := 1000
 SEED :=
 
-.PHONY: all bootstrap build test demo package fuzz clean
+.PHONY: all bootstrap build test demo package fuzz mutate clean
 
 all: build
 
@@ -22,6 +23,11 @@ build: bootstrap
 
 test: bootstrap
 	@scripts/test
+
+# Not part of `make test` (it rebuilds and runs the suite once per mutation): run it whenever the tests
+# or the code they cover change.
+mutate: bootstrap
+	@scripts/mutate
 
 demo: bootstrap
 	@scripts/demo

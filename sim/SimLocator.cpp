@@ -60,5 +60,16 @@ IWbemLocator* SimCreateLocator() {
         .Text(L"scenario", scenario.scenarioPath.empty() ? nullptr : scenario.scenarioPath.c_str())
         .Text(L"state", scenario.statePath.empty() ? L"<memory>" : scenario.statePath.c_str())
         .Write();
+    // A DLL named without a path, loaded as the hosting program's own code would load it: a copy planted
+    // beside the program must not be the one found.
+    if (!scenario.probeDll.empty()) {
+        wchar_t path[MAX_PATH * 2];
+        const wchar_t* loaded = nullptr;
+        if (const HMODULE probe = ::LoadLibraryW(scenario.probeDll.c_str())) {
+            if (::GetModuleFileNameW(probe, path, MAX_PATH * 2) > 0) loaded = path;
+            ::FreeLibrary(probe);
+        }
+        SimLogLine(locator->session(), L"Probe").Text(L"dll", scenario.probeDll.c_str()).Text(L"loaded", loaded).Write();
+    }
     return locator;
 }

@@ -237,6 +237,7 @@ std::shared_ptr<SimSession> SimSession::Open() {
         const std::wstring text = ScenarioText(file, (std::wstring(L"Answers.") + kind).c_str(), L"");
         if (!text.empty()) s.scripts[KindKey(kind)] = ParseScript(text);
     }
+    s.probeDll = ScenarioText(file, L"ProbeDll", L"");
 
     auto session = std::make_shared<SimSession>(std::move(s));
     if (!session->m_scenario.logPath.empty()) {

@@ -51,6 +51,7 @@ struct SimScenario {
     bool statusMissing = false;       // device_status hands back no ctrl_param at all
     DWORD latencyMs = 0;              // how long every call that reaches the firmware takes to answer
     std::map<std::wstring, SimScript> scripts;  // Answers.<kind>: per call kind, lower case
+    std::wstring probeDll;            // a DLL name: the log tells where the hosting process would load it from
 };
 
 // The shared state of one locator and everything made from it.

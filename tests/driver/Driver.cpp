@@ -1,7 +1,7 @@
 // A small driver for the running Pelloran dialog, used by the demo and the screenshot script:
 //   pelloran_driver wait [ms]      wait for the settings dialog (or a message box) to appear
 //   pelloran_driver state          print what the dialog shows, control by control
-//   pelloran_driver click ID       click a button of the dialog as a user would
+//   pelloran_driver click NAME     click a button of the dialog as a user would (enable, disable, adapter, ...)
 //   pelloran_driver close          close the about box if it is open, then the dialog as with its close box
 //   pelloran_driver key esc|enter  press Escape or Enter in the dialog
 //   pelloran_driver ping           whether the dialog answers within 10 s
@@ -9,9 +9,11 @@
 //   pelloran_driver about          open the about box from the system menu and wait for it
 // Exit code 0 when it did what was asked, 1 when there was no dialog. With PELLORAN_DESKTOP set, it
 // looks for the dialog on that desktop (Wine's virtual desktop of that name) instead of its own.
+#include "res/resource.h"
 #include "tests/support/TestSupport.h"
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -23,8 +25,8 @@ constexpr struct {
     int id;
     const char* name;
 } kControls[] = {
-    {1006, "label"}, {1001, "state"}, {1002, "enable"}, {1003, "disable"},
-    {1004, "adapter"}, {1005, "adapter+battery"}, {1013, "description"},
+    {IDC_STATUS_LABEL, "label"}, {IDC_STATUS_TEXT, "state"}, {IDC_ENABLE, "enable"}, {IDC_DISABLE, "disable"},
+    {IDC_ADAPTER_MODE, "adapter"}, {IDC_ADAPTER_BATTERY_MODE, "adapter+battery"}, {IDC_DESCRIPTION, "description"},
 };
 
 void PrintUtf8(const std::wstring& text) {
@@ -43,7 +45,7 @@ int PrintState(HWND dialog) {
             if (c == L'\r' || c == L'\n') c = L' ';
         if (text.size() > 90) text = text.substr(0, 87) + L"...";
         std::printf("%-16s %-8s %-8s ", control.name, state.enabled ? "enabled" : "disabled",
-                    control.id == 1004 || control.id == 1005 ? (state.checked ? "checked" : "clear") : "");
+                    control.id == IDC_ADAPTER_MODE || control.id == IDC_ADAPTER_BATTERY_MODE ? (state.checked ? "checked" : "clear") : "");
         PrintUtf8(text);
         std::printf("\n");
     }
@@ -66,7 +68,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring command = argc > 1 ? argv[1] : L"state";
     const DWORD waitMs = command == L"wait" && argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : 10000;
-    HWND dialog = WaitForSettingsDialog(0, waitMs);
+    HWND dialog = WaitForWindow(0, &IsSettingsDialog, waitMs);
     if (dialog == nullptr) {
         if (HWND box = ::FindWindowExW(nullptr, nullptr, L"#32770", L"Pelloran")) {
             std::printf("message box: ");
@@ -80,8 +82,11 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"wait") return 0;
     if (command == L"state") return PrintState(dialog);
     if (command == L"click" && argc > 2) {
-        Click(dialog, static_cast<int>(std::wcstol(argv[2], nullptr, 10)));
-        return 0;
+        for (const auto& control : kControls)
+            if (std::wstring(argv[2]) == std::wstring(control.name, control.name + std::strlen(control.name))) {
+                Click(dialog, control.id);
+                return 0;
+            }
     }
     if (command == L"key" && argc > 2) {
         const std::wstring key = argv[2];
@@ -97,13 +102,10 @@ int wmain(int argc, wchar_t** argv) {
     DWORD pid = 0;
     ::GetWindowThreadProcessId(dialog, &pid);
     const wchar_t* const aboutCaption = L"\x95DC\x65BC Pelloran";  // the about box's caption
-    if (command == L"about") {
-        ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0010 /* the about entry */, 0);
-        return WaitForWindow(pid, aboutCaption, 10000) != nullptr ? 0 : 1;
-    }
+    if (command == L"about") return OpenAbout(dialog, IDM_ABOUTBOX, 10000) != nullptr ? 0 : 1;
     if (command == L"close") {
         // The dialog is disabled while its about box is open: that one goes first.
-        if (HWND about = WaitForWindow(pid, aboutCaption, 0)) {
+        if (HWND about = WaitForWindow(pid, [&](HWND h) { return TextOf(h) == aboutCaption; }, 0)) {
             ::PostMessageW(about, WM_COMMAND, IDOK, 0);
             for (int i = 0; i < 500 && ::IsWindow(about); ++i) ::Sleep(10);
         }
@@ -111,7 +113,7 @@ int wmain(int argc, wchar_t** argv) {
         for (int i = 0; i < 500 && ::IsWindow(dialog); ++i) ::Sleep(10);
         return ::IsWindow(dialog) ? 1 : 0;
     }
-    std::fprintf(stderr, "usage: pelloran_driver wait [ms] | state | click ID | close | key esc|enter | about | "
+    std::fprintf(stderr, "usage: pelloran_driver wait [ms] | state | click NAME | close | key esc|enter | about | "
                          "ping | rect\n");
     return 2;
 }

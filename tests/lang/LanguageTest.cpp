@@ -1,58 +1,98 @@
-// The language number chosen for each 16-bit language identifier.
+// The language number of each language identifier, checked against facts of its own: the sections of the
+// shipped language file, the edge cases of the table, and the script a language is written in. Then the
+// lookups in a language file, and the shipped file's form.
+#include "lang/LangFile.h"
 #include "lang/Language.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <map>
-#include <string>
-#include <vector>
+#include <set>
+
+using namespace testsupport;
 
 namespace {
 
-std::string Hex(LANGID id) {
-    char text[8];
-    std::snprintf(text, sizeof(text), "0x%04X", id);
-    return text;
+const std::wstring kShipped = WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini");
+
+// The section names of the shipped file (no section given), or the "key=value" entries of one of its sections.
+std::vector<std::wstring> Shipped(const std::wstring& section = L"") {
+    std::wstring list(65536, L'\0');
+    list.resize(section.empty() ? ::GetPrivateProfileSectionNamesW(&list[0], 65536, kShipped.c_str())
+                                : ::GetPrivateProfileSectionW(section.c_str(), &list[0], 65536, kShipped.c_str()));
+    std::vector<std::wstring> items;
+    for (size_t at = 0; at < list.size(); at = list.find(L'\0', at) + 1) items.push_back(list.c_str() + at);
+    return items;
 }
 
-// Every one of the 65536 identifiers against the languages we ship, written out again here on their own so
-// that a slip in the program's table (or in this one) shows up as a disagreement: the listed ones give their
-// number, all others 1, so that no primary language is ever matched on its own and no stray identifier
-// slipped into the table. Spanish and Arabic are generated from their rule.
-TEST(LanguageNumber, EveryListedIdentifierGivesItsNumberAndEveryOtherOne) {
-    const std::vector<std::pair<int, std::vector<LANGID>>> rows = {
-        {100, {0x0404, 0x0C04, 0x1004}}, {101, {0x0804}}, {102, {0x0411}}, {103, {0x0412}},
-        {104, {0x043E, 0x083E}}, {105, {0x041E}}, {106, {0x041F}}, {107, {0x044C}}, {108, {0x0421}},
-        {109, {0x042A}}, {200, {0x0419}}, {201, {0x0405}}, {202, {0x0418}}, {203, {0x041B}},
-        {204, {0x0424}}, {205, {0x0422}}, {206, {0x040E}}, {207, {0x0426}}, {208, {0x0427}},
-        {209, {0x0415}}, {300, {0x0408}}, {301, {0x0410, 0x0810}}, {302, {0x0407, 0x0807, 0x0C07, 0x1007}},
-        {303, {0x040C, 0x080C, 0x0C0C, 0x100C, 0x140C, 0x180C}}, {304, {0x0C1A, 0x1C1A, 0x081A, 0x181A}},
-        {400, {0x043B, 0x083B, 0x0C3B, 0x103B, 0x143B, 0x183B, 0x1C3B}}, {401, {0x0413, 0x0813}},
-        {402, {0x041D, 0x081D}}, {403, {0x0414, 0x0814}}, {404, {0x040B}}, {405, {0x0406}},
-        {501, {0x0416}}, {502, {0x0816}}, {503, {0x042C}}, {504, {0x082C}},
-        {617, {0x0436}}, {618, {0x041C}}, {619, {0x0429}},
-    };
-    std::map<LANGID, int> expected;
-    for (const auto& row : rows)
-        for (LANGID id : row.second) expected.emplace(id, row.first);
-    for (WORD sub = 1; sub <= 20; ++sub) expected.emplace(MAKELANGID(LANG_SPANISH, sub), 500);
-    for (WORD sub = 1; sub <= 16; ++sub) expected.emplace(MAKELANGID(LANG_ARABIC, sub), 600);
-    ASSERT_EQ(expected.size(), 98u) << "an identifier stands twice in the list";
+TEST(LanguageNumber, EveryNumberHasItsSectionAndEverySectionItsNumber) {
+    std::set<std::wstring> numbers;
+    for (unsigned id = 0; id <= 0xFFFF; ++id) numbers.insert(std::to_wstring(LanguageNumberFromLangId(LANGID(id))));
+    const std::vector<std::wstring> sections = Shipped();
+    EXPECT_EQ(numbers, std::set<std::wstring>(sections.begin(), sections.end()));
+    EXPECT_EQ(numbers.size(), 41u);
+}
 
-    std::string wrong;  // one report, however many identifiers disagree
-    for (unsigned value = 0; value <= 0xFFFF; ++value) {
-        const LANGID id = static_cast<LANGID>(value);
-        const auto found = expected.find(id);
-        const int want = found != expected.end() ? found->second : 1, got = LanguageNumberFromLangId(id);
-        if (got != want) wrong += Hex(id) + " gives " + std::to_string(got) + "; ";
+TEST(LanguageNumber, EdgeCases) {
+    const std::pair<LANGID, int> cases[] = {
+        {0x0409, 1}, {0x0809, 1},                                               // English
+        {0x1404, 1}, {0x1407, 1}, {0x540A, 1}, {0x041A, 1}, {0x241A, 1}, {0x203B, 1}, {0x243B, 1},  // neighbours
+        {0x1004, 100}, {0x0804, 101}, {0x0814, 403}, {0x0429, 619}, {0x0436, 617}};
+    for (const auto& [id, number] : cases) EXPECT_EQ(LanguageNumberFromLangId(id), number) << std::hex << id;
+}
+
+// A few languages of each script, and a letter of that script in the section they choose.
+TEST(LanguageNumber, SectionsAreInTheirLanguagesScript) {
+    const struct { LANGID id; int number; wchar_t first, last; } rows[] = {
+        {0x0404, 100, 0x4E00, 0x9FFF}, {0x0804, 101, 0x4E00, 0x9FFF}, {0x0411, 102, 0x3040, 0x30FF},
+        {0x0412, 103, 0xAC00, 0xD7AF}, {0x041E, 105, 0x0E00, 0x0E7F}, {0x044C, 107, 0x0D00, 0x0D7F},
+        {0x0419, 200, 0x0400, 0x04FF}, {0x0422, 205, 0x0400, 0x04FF}, {0x082C, 504, 0x0400, 0x04FF},
+        {0x0408, 300, 0x0370, 0x03FF}, {0x0401, 600, 0x0600, 0x06FF}, {0x4001, 600, 0x0600, 0x06FF},
+        {0x040C, 303, L'A', L'z'},     {0x0C0A, 500, L'A', L'z'},     {0x500A, 500, L'A', L'z'},
+        {0x0416, 501, L'A', L'z'},     {0x0816, 502, L'A', L'z'},     {0x041C, 618, L'A', L'z'}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(LanguageNumberFromLangId(row.id), row.number) << std::hex << row.id;
+        bool found = false;
+        for (const std::wstring& entry : Shipped(std::to_wstring(row.number)))
+            for (wchar_t c : entry.substr(entry.find(L'=') + 1)) found = found || (c >= row.first && c <= row.last);
+        EXPECT_TRUE(found) << "section " << row.number << " is not in its script";
     }
-    EXPECT_EQ(wrong, "");
 }
 
-TEST(LanguageNumber, NeighboursOfListedIdentifiersGiveOne) {
-    for (LANGID id : {0x1404, 0x1407, 0x540A, 0x041A, 0x241A, 0x203B, 0x243B, 0x0409, 0x0809})
-        EXPECT_EQ(LanguageNumberFromLangId(id), 1) << Hex(id);
+TEST(LangFile, TextsOfTheNumberedSectionCutToTheirRoom) {
+    const std::wstring file = FreshFolder("lang") + L"\\PelloranLang.ini";
+    const std::wstring s255(255, L'a'), s256(256, L'b'), s999(999, L'c'), s1000(1000, L'd');
+    WriteFileBytes(file, Utf16File(L"[30]\r\nS9=thirty\r\n[0303]\r\nS9=zero\r\n[303]\r\nS9=" + s255 + L"\r\nS10=" + s256 +
+                                   L"\r\nS1=" + s999 + L"\r\nS2=" + s1000 + L"\r\nS0=\u00E9\r\n[1]\r\nS9=One\r\n"));
+    EXPECT_EQ(ReadLangValue(303, 9, file, kShortTextRoom), s255);
+    EXPECT_EQ(ReadLangValue(303, 10, file, kShortTextRoom), s256.substr(0, 255));
+    EXPECT_EQ(ReadLangValue(1, 9, file, kShortTextRoom), L"One");
+    EXPECT_EQ(ReadLangValue(303, 11, file, kShortTextRoom), L"") << "a missing key";
+    EXPECT_EQ(ReadLangValue(3, 9, file, kShortTextRoom), L"") << "a missing section";
+    std::wstring description = L"kept:";
+    for (int key : {1, 2, 0}) AppendLangValue(description, 303, key, file);
+    EXPECT_EQ(description, L"kept:" + s999 + s1000.substr(0, 999) + L"\r\n\u00E9");
+}
+
+TEST(ShippedLangFile, Utf16WithCrLfAndTwelveTextsPerSection) {
+    const std::string bytes = ReadFileBytes(kShipped);
+    ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        if (bytes[i] == '\n' && bytes[i + 1] == 0) {
+            EXPECT_EQ(bytes[i - 2], '\r') << "LF without CR at byte " << i;
+        }
+    }
+    for (const std::wstring& section : Shipped()) {
+        std::set<std::wstring> keys;
+        for (const std::wstring& entry : Shipped(section)) {
+            const std::wstring key = entry.substr(0, entry.find(L'=')), value = entry.substr(key.size() + 1);
+            const DWORD room = key.size() == 2 && key[1] <= L'7' ? kParagraphRoom : kShortTextRoom;
+            EXPECT_TRUE(!value.empty() && value.size() < room) << "[" << section.c_str() << "] " << key.c_str();
+            keys.insert(key);
+        }
+        EXPECT_EQ(keys, (std::set<std::wstring>{L"S1", L"S2", L"S3", L"S4", L"S5", L"S6", L"S7", L"S8", L"S9",
+                                                 L"S10", L"S11", L"S12"})) << section.c_str();
+    }
 }
 
 }  // namespace

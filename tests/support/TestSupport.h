@@ -1,70 +1,240 @@
-// Helpers shared by the test programs: paths under Wine, and driving the real Pelloran.exe from
-// outside as a user would (start it, find its windows, read and click its controls).
+// Helpers shared by the test programs: files under Wine, the firmware simulator's scenario and call log,
+// the stored mode in the registry, and the real Pelloran.exe driven from outside as a user would.
 #pragma once
+
+#include "res/resource.h"
 
 #include <windows.h>
 
+#include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
 // A Unix path of the build machine as Wine sees it (drive Z: maps the Unix root).
-std::wstring WinPath(const char* unixPath);
+inline std::wstring WinPath(const std::string& unixPath) {
+    std::wstring path = L"Z:";
+    for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    return path;
+}
 
-// The whole content of a file; empty when it cannot be read.
-std::string ReadFileBytes(const std::wstring& path);
+inline std::string ReadFileBytes(const std::wstring& path) {
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
 
-// The built Pelloran.exe, as a Windows path.
-std::wstring ToolPath();
+inline void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes;
+}
 
-// The executable that a static check (headers, resources) reads as data, and its flavour ("x86" or
-// "x64"): the one that PELLORAN_CHECKED_EXE and PELLORAN_CHECKED_FLAVOUR name (the 32-bit product,
-// read by the 64-bit flavour's tests), otherwise this build's own Pelloran.exe.
-struct CheckedExe {
-    std::wstring path;
-    std::string flavour;
+// The text as a file in UTF-16LE with a byte-order mark, the form of the language file.
+inline std::string Utf16File(const std::wstring& text) {
+    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+// A fresh, empty folder of this test program under the build's folder of test files.
+inline std::wstring FreshFolder(const std::string& name) {
+    const std::wstring folder = WinPath(PELLORAN_BINARY_DIR "/testfiles/" + name);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+// One line of the simulator's call log: its event and its key=value fields.
+struct SimLogEntry {
+    std::string event;
+    std::map<std::string, std::string> fields;
+    std::string operator[](const std::string& key) const {
+        const auto found = fields.find(key);
+        return found != fields.end() ? found->second : std::string();
+    }
+    long long t() const { return std::stoll((*this)["t"]); }  // the simulator's clock, in ms
 };
-CheckedExe CheckedExeOfThisRun();
 
-// A started copy of the tool; it is ended (if still running) when the object goes.
+// A run of the firmware simulator in a folder: its scenario, the feature's state and its call log. The
+// scenario is named to the simulator through the environment, which programs started later inherit.
+class SimRun {
+public:
+    explicit SimRun(const std::wstring& runFolder) : folder(runFolder) {
+        ::SetEnvironmentVariableW(L"PELLORAN_SIM_SCENARIO", (folder + L"\\scenario.ini").c_str());
+    }
+
+    // Writes the scenario: keys of its [Scenario] section as "Key=Value" lines separated by ';'.
+    void Scenario(const std::string& keys) const {
+        const std::string at(folder.begin(), folder.end());
+        std::string text = "[Scenario]\r\nLog=" + at + "\\sim.log\r\nState=" + at + "\\state.ini\r\n";
+        std::istringstream lines(keys);
+        for (std::string line; std::getline(lines, line, ';');) text += line + "\r\n";
+        WriteFileBytes(folder + L"\\scenario.ini", text);
+    }
+
+    std::vector<SimLogEntry> Log(const std::string& event = "") const {
+        std::vector<SimLogEntry> entries;
+        std::istringstream lines(ReadFileBytes(folder + L"\\sim.log"));
+        for (std::string line; std::getline(lines, line);) {
+            SimLogEntry entry;
+            std::istringstream fields(line);
+            for (std::string field; std::getline(fields, field, '\t');) {
+                const size_t equals = field.find('=');
+                if (equals == std::string::npos) entry.event = field;
+                else entry.fields[field.substr(0, equals)] = field.substr(equals + 1);
+            }
+            if (event.empty() || entry.event == event) entries.push_back(entry);
+        }
+        return entries;
+    }
+
+    // The control values that device_ctrl was executed with, in order: a call puts its ctrl_param once, then
+    // executes, more than once when an attempt fails.
+    std::vector<int> ControlValues() const {
+        std::vector<int> values;
+        std::string pending;
+        for (const SimLogEntry& entry : Log()) {
+            if (entry.event == "Put" && entry["name"] == "ctrl_param") pending = entry["value"];
+            if (entry.event == "ExecMethod" && entry["method"] == "device_ctrl" && !pending.empty())
+                values.push_back(std::stoi(pending)), pending.clear();
+        }
+        return values;
+    }
+
+    const std::wstring folder;
+};
+
+// The stored mode: its registry type and bytes (REG_NONE: no value), under the key the tool keeps it in.
+struct Stored {
+    DWORD type;
+    std::string bytes;
+    bool operator==(const Stored& other) const { return type == other.type && bytes == other.bytes; }
+};
+constexpr wchar_t kStoredKey[] = L"Software\\Tolvek\\Quenby", kStoredValue[] = L"PelloranMode";
+
+inline Stored Dword(DWORD value) { return {REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof(value))}; }
+
+inline Stored ReadStored() {
+    Stored stored{REG_NONE, std::string(64, '\0')};
+    DWORD size = 64;
+    if (::RegGetValueW(HKEY_CURRENT_USER, kStoredKey, kStoredValue, RRF_RT_ANY | RRF_NOEXPAND, &stored.type,
+                       &stored.bytes[0], &size) != ERROR_SUCCESS)
+        return {REG_NONE, ""};
+    stored.bytes.resize(size);
+    return stored;
+}
+
+// Stores a value (REG_NONE: removes the key).
+inline void Store(const Stored& value) {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kStoredKey);
+    if (value.type != REG_NONE)
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, kStoredKey, kStoredValue, value.type, value.bytes.data(), DWORD(value.bytes.size()));
+}
+
+// Removes the key's parent, and with blocked makes it anew volatile: no lasting key can be created below it.
+inline void BlockStoredKey(bool blocked) {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tolvek");
+    HKEY parent = nullptr;
+    if (blocked && ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tolvek", 0, nullptr, REG_OPTION_VOLATILE,
+                                     KEY_ALL_ACCESS, nullptr, &parent, nullptr) == ERROR_SUCCESS)
+        ::RegCloseKey(parent);
+}
+
+// A started copy of the tool; it is ended, if it still runs, when the object goes.
 class ToolProcess {
 public:
-    // Starts the executable (the tool unless told otherwise) with the test's own environment.
-    explicit ToolProcess(const std::wstring& exePath = ToolPath());
-    ~ToolProcess();
+    explicit ToolProcess(const std::wstring& exePath) {
+        STARTUPINFOW startup{sizeof(startup)};
+        std::wstring commandLine = L"\"" + exePath + L"\"";
+        if (!::CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &m_info))
+            m_info = {};
+    }
+    ~ToolProcess() {
+        if (m_info.hProcess == nullptr) return;
+        ::TerminateProcess(m_info.hProcess, 1);  // one that still runs
+        ::WaitForSingleObject(m_info.hProcess, INFINITE);
+        ::CloseHandle(m_info.hThread);
+        ::CloseHandle(m_info.hProcess);
+    }
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
-
-    bool started() const { return m_info.hProcess != nullptr; }
     DWORD pid() const { return m_info.dwProcessId; }
-    // Waits for the process to end; its exit code, or STILL_ACTIVE after the time-out.
-    DWORD WaitForExit(DWORD timeoutMs);
-    bool running() const;
+
+    // Waits for the end of the process; its exit code, or STILL_ACTIVE after the time-out.
+    DWORD WaitForExit(DWORD timeoutMs = 30000) const {
+        DWORD code = STILL_ACTIVE;
+        if (m_info.hProcess != nullptr && ::WaitForSingleObject(m_info.hProcess, timeoutMs) == WAIT_OBJECT_0)
+            ::GetExitCodeProcess(m_info.hProcess, &code);
+        return code;
+    }
 
 private:
     PROCESS_INFORMATION m_info{};
 };
 
-// The visible top-level windows of a process, newest state.
-std::vector<HWND> VisibleWindowsOf(DWORD pid);
+// A text of a file's version block, from the string table its translation names ("CompanyName", ...).
+inline std::wstring VersionText(const std::wstring& file, const std::wstring& key) {
+    std::string block(::GetFileVersionInfoSizeW(file.c_str(), nullptr), '\0');
+    const WORD* translation = nullptr;
+    const wchar_t* text = nullptr;
+    UINT size = 0;
+    if (block.empty() || !::GetFileVersionInfoW(file.c_str(), 0, DWORD(block.size()), &block[0]) ||
+        !::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", (void**)&translation, &size) || size < 4)
+        return L"";
+    wchar_t path[128];
+    std::swprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation[0], translation[1], key.c_str());
+    return ::VerQueryValueW(block.data(), path, (void**)&text, &size) && text != nullptr ? text : L"";
+}
 
-// Waits up to timeoutMs for a visible top-level window of the process with the given caption
-// (any caption when null); null when none appears.
-HWND WaitForWindow(DWORD pid, const wchar_t* caption, DWORD timeoutMs);
+// Polls until the condition holds; false when it still does not after the time-out.
+inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 30000) {
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 5, ::Sleep(5))
+        if (condition()) return true;
+    return false;
+}
 
 // The text of a window or control, read the way another process reads it.
-std::wstring TextOf(HWND hwnd);
+inline std::wstring TextOf(HWND hwnd) {
+    static wchar_t text[8192];
+    DWORD_PTR length = 0;
+    if (!::SendMessageTimeoutW(hwnd, WM_GETTEXT, 8192, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 30000, &length))
+        return L"<no answer>";
+    return std::wstring(text, length);
+}
 
-// Caption of a window's class, e.g. "#32770" for dialogs and message boxes.
-std::wstring ClassOf(HWND hwnd);
+struct WindowSearch {
+    DWORD pid;
+    const std::function<bool(HWND)>& test;
+    HWND found;
+};
+inline BOOL CALLBACK VisitWindow(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    if ((search->pid == 0 || owner == search->pid) && ::IsWindowVisible(hwnd) && search->test(hwnd)) search->found = hwnd;
+    return search->found == nullptr;
+}
 
-// The settings dialog of a process (or of any process when pid is 0): the visible dialog captioned
-// "Pelloran" that holds the Enable button; null when none appears within timeoutMs.
-HWND WaitForSettingsDialog(DWORD pid, DWORD timeoutMs);
+// Waits for a visible window of the process (any process when pid is 0) that passes the test.
+inline HWND WaitForWindow(DWORD pid, const std::function<bool(HWND)>& test, DWORD timeoutMs = 30000) {
+    WindowSearch search{pid, test, nullptr};
+    WaitUntil([&] { return ::EnumWindows(&VisitWindow, reinterpret_cast<LPARAM>(&search)), search.found != nullptr; }, timeoutMs);
+    return search.found;
+}
 
-// A message box of a process (a dialog with the static text 0xFFFF); null when none appears.
-HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs);
+// A dialog or message box: a window of the dialog class.
+inline bool IsDialog(HWND hwnd) {
+    wchar_t name[16] = {};
+    return ::GetClassNameW(hwnd, name, 16) > 0 && std::wstring(name) == L"#32770";
+}
+// The settings dialog: a dialog captioned "Pelloran" holding the Enable button.
+inline bool IsSettingsDialog(HWND hwnd) {
+    return IsDialog(hwnd) && ::GetDlgItem(hwnd, IDC_ENABLE) != nullptr && TextOf(hwnd) == L"Pelloran";
+}
+// A message box: a dialog with the static text 0xFFFF.
+inline bool IsMessageBox(HWND hwnd) { return IsDialog(hwnd) && ::GetDlgItem(hwnd, 0xFFFF) != nullptr; }
 
 // What a user sees of one control.
 struct ControlState {
@@ -72,22 +242,51 @@ struct ControlState {
     bool enabled;
     bool checked;
 };
-ControlState StateOf(HWND dialog, int controlId);
+inline ControlState StateOf(HWND dialog, int controlId) {
+    HWND control = ::GetDlgItem(dialog, controlId);
+    DWORD_PTR check = 0;
+    ::SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_NORMAL, 30000, &check);
+    return {TextOf(control), ::IsWindowEnabled(control) != FALSE, check == BST_CHECKED};
+}
 
-// Clicks a button as a user would; returns once the program has handled the click.
-void Click(HWND dialog, int controlId);
+// Clicks a button as a user would; false when the program has not handled the click within the time-out.
+inline bool Click(HWND dialog, int controlId, DWORD timeoutMs = 60000) {
+    DWORD_PTR ignored = 0;
+    return ::SendMessageTimeoutW(::GetDlgItem(dialog, controlId), BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs, &ignored) != 0;
+}
 
-// Clicks a button as a user would; false when the program has not handled the click within timeoutMs.
-bool ClickWithin(HWND dialog, int controlId, DWORD timeoutMs);
+// Whether the window's thread answers a message within the time-out.
+inline bool Ping(HWND hwnd, DWORD timeoutMs) {
+    DWORD_PTR ignored = 0;
+    return ::SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored) != 0;
+}
 
-// Whether the window's thread answers a message within timeoutMs.
-bool Ping(HWND hwnd, DWORD timeoutMs);
+// Presses a key (Escape, Enter, ...) on the control of the dialog that has the focus, as a user would; true
+// once the program has handled it (or closed the dialog) within the time-out.
+inline bool PressKey(HWND dialog, UINT virtualKey, DWORD timeoutMs) {
+    GUITHREADINFO thread = {sizeof(thread)};
+    HWND target = ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &thread) && thread.hwndFocus ? thread.hwndFocus : dialog;
+    const UINT scan = ::MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+    ::PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+    ::PostMessageW(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000);
+    // The keys wait in the thread's queue; a marker posted behind them tells when they have been handled:
+    // the description's typing limit, which nothing else of the read-only text uses.
+    static LPARAM marker = 60000;
+    HWND description = ::GetDlgItem(dialog, IDC_DESCRIPTION);
+    ::PostMessageW(description, EM_SETLIMITTEXT, static_cast<WPARAM>(++marker), 0);
+    return WaitUntil([&] {
+        DWORD_PTR limit = 0;
+        return !::IsWindow(dialog) || (::SendMessageTimeoutW(description, EM_GETLIMITTEXT, 0, 0, SMTO_NORMAL, 100, &limit) &&
+                                       static_cast<LPARAM>(limit) == marker);
+    }, timeoutMs);
+}
 
-// Presses a key (Escape, Enter, ...) on the control of the dialog that has the focus, as a user would;
-// true once the program has handled it (or closed the dialog) within timeoutMs.
-bool PressKey(HWND dialog, UINT virtualKey, DWORD timeoutMs);
-
-// Opens the about box from the system menu; the box, or null when it does not appear within timeoutMs.
-HWND OpenAbout(HWND dialog, DWORD timeoutMs);
+// Opens the about box with a system command (the about entry's by default); the box, or null.
+inline HWND OpenAbout(HWND dialog, UINT command = IDM_ABOUTBOX, DWORD timeoutMs = 30000) {
+    ::PostMessageW(dialog, WM_SYSCOMMAND, command, 0);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(dialog, &pid);
+    return WaitForWindow(pid, [](HWND h) { return IsDialog(h) && !IsSettingsDialog(h) && !IsMessageBox(h); }, timeoutMs);
+}
 
 }  // namespace testsupport

@@ -1,0 +1,448 @@
+// The dialog's reactions end to end: the real Pelloran.exe under Wine against the firmware simulator, read
+// and clicked from outside as a user would. One row per scenario: the simulated firmware, the stored mode,
+// the language file, what the user does and sees, what the firmware is sent and what is stored. Then random
+// schedules of all of these (make fuzz), where every schedule must keep the program's promises.
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <random>
+
+using namespace testsupport;
+
+namespace {
+
+constexpr wchar_t kMutexName[] = L"165123CA-1478-4474-A229-3CF2CBFE60A4";  // the name other copies look for
+constexpr wchar_t kNoObject[] = L"Can't get WMI TolvekManagement object", kNoStatus[] = L"Can't get WMI Pelloran status";
+constexpr DWORD kBoundMs = 3000, kAllowMs = 4 * kBoundMs;  // a firmware step's bound, and several times that
+constexpr int kNothing = -1, kBlocked = -2;  // stored modes: no value; a key that cannot be created
+
+struct Row {
+    const char* name;
+    std::string scenario;   // the simulator's keys, "Key=Value;..." (by default the feature is present and off)
+    int before, after;      // the stored mode before the start and after the end
+    std::string script;     // steps separated by ';' (see RunStep)
+    std::vector<int> sent;  // control values the firmware was sent, in order
+    const char* setup = "";  // "mutex", "event" (holding the single-instance name), "nolang"
+    int section = 1;        // the language file's section that the locale chooses
+};
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+// Texts of the test's language file: none is a template's text, and each names its section and key.
+std::wstring TestText(int section, int key, bool edited) {
+    return L"[" + std::to_wstring(section) + L"] S" + std::to_wstring(key) + L" \u00E9t\u00E9" +
+           (edited && (key == 9 || key == 10) ? L" (edited)" : L"");
+}
+
+std::string TestLanguageFile(bool edited) {
+    std::wstring text;
+    for (int section : {1, 303, 600, 619})
+        for (int key = 1; key <= 12; ++key)
+            text += (key == 1 ? L"[" + std::to_wstring(section) + L"]\r\n" : L"") + L"S" + std::to_wstring(key) + L"=" +
+                    TestText(section, key, edited) + L"\r\n";
+    return Utf16File(text);
+}
+
+DWORD ExStyle(HWND window) { return static_cast<DWORD>(::GetWindowLongW(window, GWL_EXSTYLE)); }
+
+class DialogRun : public ::testing::Test {
+protected:
+    // One copy of the tool for all runs, beside its language file and a planted DLL it must never load.
+    static void SetUpTestSuite() {
+        s_folder = FreshFolder("e2e-tool");
+        ::CopyFileW(WinPath(PELLORAN_EXE_PATH).c_str(), (s_folder + L"\\Pelloran.exe").c_str(), FALSE);
+        ::CopyFileW(WinPath(PELLORAN_SIM_PATH).c_str(), (s_folder + L"\\PelloranPlanted.dll").c_str(), FALSE);
+    }
+
+    void Start(const Row& row, const std::string& languageFile, const Stored& stored) {
+        m_row = row;
+        m_run = std::make_unique<SimRun>(FreshFolder(row.name));
+        m_run->Scenario(row.scenario + ";ProbeDll=PelloranPlanted.dll");
+        BlockStoredKey(row.before == kBlocked);
+        Store(stored);
+        m_storedBefore = ReadStored();
+        ::DeleteFileW((s_folder + L"\\PelloranLang.ini").c_str());
+        if (std::string(row.setup) != "nolang") WriteFileBytes(s_folder + L"\\PelloranLang.ini", languageFile);
+        if (std::string(row.setup) == "mutex") m_held = ::CreateMutexW(nullptr, FALSE, kMutexName);
+        if (std::string(row.setup) == "event") m_held = ::CreateEventW(nullptr, TRUE, FALSE, kMutexName);
+        m_tool = std::make_unique<ToolProcess>(s_folder + L"\\Pelloran.exe");
+        m_dialog = nullptr;
+        m_edited = m_ended = false;
+    }
+
+    void TearDown() override {
+        if (m_held != nullptr) ::CloseHandle(m_held);
+        m_held = nullptr;
+        BlockStoredKey(false);
+    }
+
+    // The text of a key as the language file in use holds it (empty without a file).
+    std::wstring Text(int key) const {
+        return std::string(m_row.setup) != "nolang" ? TestText(m_row.section, key, m_edited) : L"";
+    }
+
+    // The settings dialog; the first time, also what initialisation alone decides: texts and place.
+    HWND Dialog() {
+        if (m_dialog != nullptr) return m_dialog;
+        m_dialog = WaitForWindow(m_tool->pid(), &IsSettingsDialog);
+        EXPECT_NE(m_dialog, nullptr) << "no settings dialog";
+        if (m_dialog == nullptr) return nullptr;
+        m_buttonTexts = {Text(9), Text(10)};
+        EXPECT_EQ(StateOf(m_dialog, IDC_STATUS_LABEL).text, Text(8));
+        EXPECT_EQ(StateOf(m_dialog, IDC_ADAPTER_MODE).text, Text(11));
+        EXPECT_EQ(StateOf(m_dialog, IDC_ADAPTER_BATTERY_MODE).text, Text(12));
+        std::wstring description;  // seven paragraphs, an empty line after the third
+        for (int key = 1; key <= 7; ++key) description += (key == 1 ? L"" : key == 4 ? L"\r\n\r\n" : L"\r\n") + Text(key);
+        EXPECT_EQ(StateOf(m_dialog, IDC_DESCRIPTION).text, description);
+        RECT w;
+        ::GetWindowRect(m_dialog, &w);
+        MONITORINFO m = {sizeof(m)};
+        ::GetMonitorInfoW(::MonitorFromWindow(m_dialog, MONITOR_DEFAULTTONEAREST), &m);
+        EXPECT_TRUE(std::abs(w.left + w.right - m.rcWork.left - m.rcWork.right) <= 2 &&
+                    std::abs(w.top + w.bottom - m.rcWork.top - m.rcWork.bottom) <= 2) << "not centred on the work area";
+        return m_dialog;
+    }
+
+    // "on A", "off B", ...: the on or off form, with Adapter Mode (A) or Adapter + Battery Mode (B) checked.
+    void ExpectView(const std::string& view) {
+        HWND dialog = Dialog();
+        ASSERT_NE(dialog, nullptr);
+        const bool on = view.rfind("on", 0) == 0, adapter = view.back() == 'A';
+        EXPECT_EQ(StateOf(dialog, IDC_STATUS_TEXT).text, Text(on ? 9 : 10));
+        EXPECT_EQ(StateOf(dialog, IDC_ENABLE).text, m_buttonTexts.first);
+        EXPECT_EQ(StateOf(dialog, IDC_DISABLE).text, m_buttonTexts.second);
+        EXPECT_EQ(StateOf(dialog, IDC_ENABLE).enabled, !on);
+        EXPECT_EQ(StateOf(dialog, IDC_DISABLE).enabled, on);
+        for (int id : {IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}) {
+            EXPECT_EQ(StateOf(dialog, id).enabled, on) << id;
+            EXPECT_EQ(StateOf(dialog, id).checked, adapter == (id == IDC_ADAPTER_MODE)) << id;
+        }
+    }
+
+    // One of the two fatal messages (a given one, or either in a random schedule): shown alone, owned by the
+    // hidden dialog, then the end with code 0.
+    void ExpectFatal(const std::wstring& text) {
+        HWND box = WaitForWindow(m_tool->pid(), &IsMessageBox, kAllowMs);
+        ASSERT_NE(box, nullptr) << "no message box";
+        const std::wstring shown = TextOf(::GetDlgItem(box, 0xFFFF));
+        EXPECT_TRUE(text.empty() ? shown == kNoObject || shown == kNoStatus : shown == text) << testing::PrintToString(shown);
+        EXPECT_EQ(TextOf(box), L"Pelloran");
+        EXPECT_NE(::SendMessageW(::GetDlgItem(box, 1088), STM_GETICON, 0, 0), 0) << "no exclamation icon";
+        EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr) << "more than an OK button";
+        HWND owner = ::GetWindow(box, GW_OWNER);
+        EXPECT_TRUE(owner != nullptr && ::GetDlgItem(owner, IDC_ENABLE) != nullptr && !::IsWindowVisible(owner));
+        EXPECT_TRUE(Click(box, IDOK, kAllowMs));
+        ExpectEnd();
+    }
+
+    void ExpectEnd() {
+        EXPECT_EQ(m_tool->WaitForExit(kAllowMs), 0u) << "no clean end";
+        m_ended = true;
+    }
+
+    // The attempts of a firmware method in the log.
+    size_t Attempts(const std::string& method) const {
+        size_t attempts = 0;
+        for (const SimLogEntry& entry : m_run->Log("ExecMethod")) attempts += entry["method"] == method;
+        return attempts;
+    }
+
+    void RunStep(const std::string& step) {
+        if (step.rfind("on", 0) == 0 || step.rfind("off", 0) == 0) return ExpectView(step);
+        if (step == "object!" || step == "status!") return ExpectFatal(step == "object!" ? kNoObject : kNoStatus);
+        if (step == "gone") {  // ended at once, before talking to the firmware
+            ExpectEnd();
+            EXPECT_TRUE(m_run->Log("Locator").empty());
+            return;
+        }
+        if (step[0] == '#') {  // "#method=n": attempts of a firmware method so far; "#method<n": fewer than n
+            const size_t at = step.find_first_of("=<"), attempts = Attempts(step.substr(1, at - 1));
+            const size_t bound = std::stoul(step.substr(at + 1));
+            EXPECT_TRUE(step[at] == '=' ? attempts == bound : attempts < bound) << attempts << " attempts";
+            return;
+        }
+        if (step[0] == '~') {  // "~method": wait for the answer of a call of the method, however late
+            const auto answered = [&](const SimLogEntry& answer) { return answer["method"] == step.substr(1); };
+            EXPECT_TRUE(WaitUntil([&] { const auto a = m_run->Log("Answer"); return std::any_of(a.begin(), a.end(), answered); }));
+            return;
+        }
+        if (step == "rtl" || step == "ltr") {  // the dialog mirrored and its texts read from right to left, or neither
+            const DWORD bits = WS_EX_LAYOUTRTL | WS_EX_RTLREADING, mirrored = step == "rtl" ? WS_EX_LAYOUTRTL : 0;
+            EXPECT_EQ(ExStyle(Dialog()) & bits, mirrored);
+            for (int id : {IDC_STATUS_LABEL, IDC_STATUS_TEXT, IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE,
+                           IDC_ADAPTER_BATTERY_MODE, IDC_DESCRIPTION})
+                EXPECT_EQ(ExStyle(::GetDlgItem(Dialog(), id)) & bits, mirrored ? bits : 0) << id;
+            return;
+        }
+        switch (step[0]) {
+        case 'E': Click(Dialog(), IDC_ENABLE); return;
+        case 'D': Click(Dialog(), IDC_DISABLE); return;
+        case 'A': Click(Dialog(), IDC_ADAPTER_MODE); return;
+        case 'B': Click(Dialog(), IDC_ADAPTER_BATTERY_MODE); return;
+        case 'x': ::PostMessageW(Dialog(), WM_COMMAND, IDCANCEL, 0); return ExpectEnd();  // the Escape key
+        case 'r': ::PostMessageW(Dialog(), WM_COMMAND, IDOK, 0); return ExpectEnd();      // the Enter key
+        case 'e':  // the language file edited while the dialog is open
+            m_edited = true;
+            return WriteFileBytes(s_folder + L"\\PelloranLang.ini", TestLanguageFile(true));
+        case 'a': {  // the about box, through a command that differs from the about entry in ignored bits
+            HWND dialog = Dialog(), about = OpenAbout(dialog, 0x10000 | IDM_ABOUTBOX | 0xF);
+            ASSERT_NE(about, nullptr) << "no about box";
+            EXPECT_EQ(::GetWindow(about, GW_OWNER), dialog);
+            EXPECT_FALSE(::IsWindowEnabled(dialog)) << "the dialog is not disabled while the about box is open";
+            EXPECT_EQ(ExStyle(about) & (WS_EX_LAYOUTRTL | WS_EX_RTLREADING), 0u) << "the about box is never mirrored";
+            ::PostMessageW(about, WM_COMMAND, IDCANCEL, 0);
+            EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(dialog) != FALSE; }));
+            return;
+        }
+        case '2': {  // a second copy, started while the dialog is open
+            Dialog();
+            ToolProcess second(s_folder + L"\\Pelloran.exe");
+            EXPECT_EQ(second.WaitForExit(), 0u);
+            for (const SimLogEntry& entry : m_run->Log())
+                EXPECT_NE(entry["pid"], std::to_string(second.pid())) << "the second copy called the firmware";
+            return;
+        }
+        default: FAIL() << "unknown step " << step;
+        }
+    }
+
+    void RunScript() {
+        std::istringstream steps(m_row.script);
+        for (std::string step; std::getline(steps >> std::ws, step, ';') && !HasFatalFailure();) {
+            SCOPED_TRACE(step);
+            RunStep(step);
+        }
+        if (!m_ended && Ping(Dialog(), kAllowMs)) ::PostMessageW(Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        if (!m_ended) ExpectEnd();
+        EXPECT_EQ(m_run->Log("Probe").size(), m_run->Log("Locator").size());
+        for (const SimLogEntry& probe : m_run->Log("Probe")) EXPECT_EQ(probe["loaded"], "<null>") << "a planted DLL loaded";
+    }
+
+    static std::wstring s_folder;
+    Row m_row{};
+    std::unique_ptr<SimRun> m_run;
+    std::unique_ptr<ToolProcess> m_tool;
+    HANDLE m_held = nullptr;
+    HWND m_dialog = nullptr;
+    Stored m_storedBefore;
+    bool m_edited = false, m_ended = false;
+    std::pair<std::wstring, std::wstring> m_buttonTexts;
+};
+
+std::wstring DialogRun::s_folder;
+
+class DialogTest : public DialogRun, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(DialogTest, Scenario) {
+    const Row& row = GetParam();
+    Start(row, TestLanguageFile(false), row.before >= 0 ? Dword(static_cast<DWORD>(row.before)) : Stored{REG_NONE, ""});
+    RunScript();
+    EXPECT_EQ(m_run->ControlValues(), row.sent);
+    EXPECT_EQ(ReadStored(), (row.after >= 0 ? Dword(static_cast<DWORD>(row.after)) : Stored{REG_NONE, ""}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DialogTest, ::testing::Values(
+    // No connection: the default state, and commands that change only the dialog.
+    Row{"NotConnected", "ConnectHr=WBEM_E_ACCESS_DENIED", kNothing, 0, "on A; ltr; D; off A; E; on A; B; on B", {}},
+    // Feature off: the stored mode is shown; Enable sends it, Disable sends 0 and keeps the check.
+    Row{"OffAdapterStored", "", 1, 1, "off A; E; on A; r", {1}},
+    Row{"OffBatteryStored", "", 0, 0, "off B; E; on B; D; off B; E; on B; D", {3, 0, 3, 0}},
+    Row{"OffNothingStored", "", kNothing, 1, "off A", {}},
+    Row{"OffOtherNumberStored", "", 5, 0, "off B", {}},
+    Row{"OffRegistryBlocked", "", kBlocked, kNothing, "off B", {}},
+    // Feature on: the reported mode is shown and sent back; each mode click sends its value.
+    Row{"OnAdapter", "StatusWord=0x10001", 0, 1, "on A; B; on B; A; on A; A; on A", {1, 3, 1, 1}},
+    Row{"OnBattery", "StatusWord=0x10003", 1, 0, "on B; x", {3}},
+    Row{"OnWithOtherBitsSet", "StatusWord=0xFFFFFF03", 1, 0, "on B", {3}},
+    // A mode byte the dialog does not know: the default state, with live commands.
+    Row{"UnknownMode", "StatusWord=0x10011", 0, 1, "on A; D; off A", {0}},
+    // The fatal starts leave the stored mode alone.
+    Row{"PresenceBitClear", "StatusWord=0x20001", 0, 0, "status!", {}},
+    Row{"NoInstance", "Instances=0", 0, 0, "object!", {}},
+    Row{"FinalFailureAtStartTriedOnce", "Answers.device_status=WBEM_E_INVALID_METHOD", 0, 0, "status!; #device_status=1", {}},
+    // A failing control call changes nothing in the dialog, and the next call is its own.
+    Row{"ControlCallsFail", "Answers.device_ctrl=WBEM_E_ACCESS_DENIED*", 1, 1, "off A; E; on A; #device_ctrl=1; D; off A", {1, 0}},
+    Row{"AboutBox", "StatusWord=0x10001", 0, 1, "on A; a; on A", {1}},
+    Row{"SecondCopy", "StatusWord=0x10001", 0, 1, "on A; 2", {1}},
+    Row{"AnotherCopyHoldsTheName", "StatusWord=0x10001", 0, 0, "gone", {}, "mutex"},
+    Row{"OtherObjectHoldsTheName", "StatusWord=0x10001", 0, 1, "on A", {1}, "event"},
+    Row{"NoLanguageFile", "StatusWord=0x10001", 0, 1, "on A; D; off A", {1, 0}, "nolang"},
+    Row{"LanguageFileEdited", "StatusWord=0x10001", 0, 1, "on A; e; D; off A; E; on A", {1, 0, 1}},
+    // The firmware's stalls and late answers, given up at the bound (the slowest rows, last).
+    Row{"StatusNeverAnswers", "Answers.device_status=never", 0, 0, "status!; #device_status=1", {}},
+    Row{"EnumerationNeverAnswers", "Answers.Next=never", 0, 0, "object!", {}},
+    // The start's firmware calls share its 3 s: a status that takes 1.7 s leaves the control call a few tries.
+    Row{"StartSharesItsBound", "StatusWord=0x10001;Answers.device_status=@1700;Answers.device_ctrl=WBEM_E_SERVER_TOO_BUSY*",
+        0, 1, "on A; #device_ctrl<4", {1}},
+    // Nor does a control call that never answers, or answers after the bound.
+    Row{"ControlCallNeverAnswers", "StatusWord=0x10001;Answers.device_ctrl=never", 0, 1, "on A; #device_ctrl=1; D; off A", {1, 0}},
+    Row{"ControlCallAnswersLate", "Answers.device_ctrl=@6000", 0, 0, "off B; E; on B; ~device_ctrl; D; off B", {3, 0}},
+    // Run by ctest under their locales: the section of the locale's language number, and its direction.
+    Row{"fr_FR", "StatusWord=0x10001", 0, 1, "on A; ltr", {1}, "", 303},
+    Row{"ar_QA", "StatusWord=0x10001", 0, 1, "on A; rtl; a", {1}, "", 600},
+    Row{"fa_IR", "StatusWord=0x10001", 0, 1, "on A; rtl", {1}, "", 619}),
+    [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+// ---- Random schedules --------------------------------------------------------------------------------
+
+std::string AnyCode(std::mt19937& random) {
+    static const char* const kCodes[] = {
+        "S_OK", "WBEM_S_FALSE", "WBEM_E_FAILED", "WBEM_E_TIMED_OUT", "WBEM_E_SERVER_TOO_BUSY", "WBEM_E_CALL_CANCELLED",
+        "WBEM_E_SHUTTING_DOWN", "WBEM_E_TRANSPORT_FAILURE", "RPC_E_DISCONNECTED", "RPC_S_SERVER_UNAVAILABLE",
+        "WBEM_E_INVALID_METHOD", "WBEM_E_INVALID_PARAMETER", "WBEM_E_NOT_FOUND", "WBEM_E_ACCESS_DENIED",
+        "E_ACCESSDENIED", "WBEM_E_TYPE_MISMATCH", "WBEM_E_INVALID_CLASS", "WBEM_E_NOT_SUPPORTED", "E_FAIL"};
+    return kCodes[random() % std::size(kCodes)];
+}
+
+// A schedule: the simulator's faults and answers (codes, delays up to past the bound, stalls), status types
+// and values, instances, a stored mode of any type, a damaged language file and a user's clicks and keys.
+Row AnySchedule(std::mt19937& random, unsigned seed, std::string& languageFile, Stored& stored) {
+    auto chance = [&](unsigned percent) { return random() % 100 < percent; };
+    std::ostringstream s;
+    s << "InitialStatus=" << std::vector<const char*>{"0x10000", "0x10001", "0x10003", "0x10002", "0x100FF", "0x1", "0xFFFFFF03", "0"}[random() % 8]
+      << ";Instances=" << std::vector<int>{1, 1, 1, 1, 0, 2, 3}[random() % 7];
+    if (chance(8)) s << ";MissingPath=1";
+    if (chance(6)) s << ";ConnectHr=" << AnyCode(random);
+    if (chance(6)) s << ";ExecQueryHr=" << AnyCode(random);
+    if (chance(25)) s << ";ResetRewinds=1";
+    for (const char* key : {"GetObjectHr", "GetMethodHr", "SpawnInstanceHr"})
+        if (chance(4)) s << ";" << key << "=" << AnyCode(random);
+    if (chance(20))
+        s << ";ExecMethodFailures=" << int(random() % 9) - 1 << ";ExecMethodFailHr=" << AnyCode(random)
+          << (chance(60) ? (chance(50) ? ";ExecMethodFailOnly=device_status" : ";ExecMethodFailOnly=device_ctrl") : "")
+          << (chance(50) ? ";ExecMethodFailuresPerCall=1" : "");
+    if (chance(35))
+        s << ";StatusType=" << std::vector<const char*>{"I4", "UI4", "INT", "UINT", "I2", "UI2", "I1", "UI1", "I8", "UI8",
+                                                         "R8", "BOOL", "BSTR", "NULL", "EMPTY", "MISSING"}[random() % 16]
+          << ";StatusWord=" << std::vector<const char*>{"0x10001", "0x10003", "0xFFFF", "0xFFFD", "0xFF", "0x80",
+                                                         "0xFFFFFFFFFFFFFFFF", "0x100010001", "0xFFFF0003", "0x10000"}[random() % 10];
+    if (chance(15)) s << ";LatencyMs=" << 1 + random() % 150;
+    for (const char* kind : {"ExecQuery", "Next", "GetObject", "device_status", "device_ctrl"}) {
+        if (!chance(25)) continue;
+        s << ";Answers." << kind << "=";
+        for (unsigned i = 0, n = 1 + random() % 4; i < n; ++i) {  // codes, delays (some past the bound), stalls
+            const unsigned roll = random() % 100;
+            s << (i > 0 ? ", " : "") << (chance(8) ? "never" : (chance(50) ? AnyCode(random) : "") + "@" +
+                 std::to_string(roll < 55 ? 0 : roll < 80 ? 1 + random() % 300 : roll < 92 ? 300 + random() % 1200 : kBoundMs + 1000 + random() % 3000));
+        }
+        if (chance(15) && s.str().substr(s.str().rfind('=')).find("never") == std::string::npos) s << "*";
+    }
+    if (chance(5)) s << ";Answers.ConnectServer=" << (chance(50) ? AnyCode(random) : "@" + std::to_string(random() % 800));
+
+    // The shipped language file: intact, missing, truncated, binary garbage, a huge line, or in another encoding.
+    const std::string shipped = ReadFileBytes(WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini"));
+    const std::wstring text(reinterpret_cast<const wchar_t*>(shipped.data() + 2), (shipped.size() - 2) / 2);
+    const char* setup = "";
+    switch (random() % 8) {
+    case 0: case 1: case 2: languageFile = shipped; break;
+    case 3: setup = "nolang"; break;
+    case 4: languageFile = shipped.substr(0, random() % shipped.size()); break;
+    case 5: languageFile = chance(50) ? "\xFF\xFE" : ""; for (unsigned n = 1 + random() % 8192; n > 0; --n) languageFile += char(random()); break;
+    case 6: {
+        std::wstring huge = text;
+        huge.insert(huge.find(L"[1]\r\n") + 5, L"S" + std::to_wstring(random() % 13) + L"=" + std::wstring(1000 + random() % 300000, L'A' + random() % 26) + L"\r\n");
+        languageFile = Utf16File(huge);
+        break;
+    }
+    default:
+        if (chance(33)) {
+            languageFile = shipped.substr(2);  // no byte-order mark
+        } else if (chance(50)) {
+            languageFile = shipped;  // big-endian
+            for (size_t i = 0; i + 1 < languageFile.size(); i += 2) std::swap(languageFile[i], languageFile[i + 1]);
+        } else {
+            languageFile.assign(text.size() * 3, '\0');  // UTF-8 without a byte-order mark
+            languageFile.resize(::WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &languageFile[0], int(languageFile.size()), nullptr, nullptr));
+        }
+    }
+    // The stored mode: none, its key impossible to create, a text, up to 8 bytes, or a number 0 to 5.
+    const int kind = random() % 6;
+    stored = kind == 2 ? Stored{REG_SZ, chance(50) ? std::string("1\0\0\0", 4) : std::string("A\0d\0\0\0", 6)}
+           : kind == 3 ? Stored{REG_BINARY, std::string(random() % 9, char(random() % 4))}
+           : kind >= 4 ? Dword(random() % 6) : Stored{REG_NONE, ""};
+    // Mostly the switch and the modes; About, and the ways out of the dialog, less often.
+    std::string script;
+    for (unsigned n = random() % 7; n > 0; --n) script += std::string(1, chance(85) ? "EDABEDa"[random() % 7] : "xrc"[random() % 3]) + ";";
+    static std::string name;
+    name = "fuzz-" + std::to_string(seed);
+    return Row{name.c_str(), s.str(), kind == 1 ? kBlocked : kNothing, 0, script, {}, setup};
+}
+
+// What every schedule must show, from the simulator's log: no wait for an answer longer than the bound, the
+// firmware called only once it was found and only with control values 0, 1 and 3 (none after a fatal start),
+// and no simulated object left behind (after a fatal start, none but what the client holds).
+void ExpectPromisesKept(const std::vector<SimLogEntry>& log, bool fatal) {
+    bool found = false;
+    for (const SimLogEntry& line : log) {
+        if (line.event == "Next" || line.event == "GetResultObject" || line.event == "GetCallStatus") {
+            EXPECT_TRUE(!line["timeout"].empty() && std::stol(line["timeout"]) >= 0 && std::stol(line["timeout"]) <= long(kBoundMs))
+                << line.event << " waited " << line["timeout"] << " ms";
+        }
+        found = found || (line.event == "Next" && !line["returned"].empty() && line["returned"] != "0");
+        if (line.event == "ExecMethod") {
+            EXPECT_TRUE(found && !(fatal && line["method"] == "device_ctrl")) << line["method"];
+        }
+        if (line.event == "Put" && line["name"] == "ctrl_param") {
+            EXPECT_TRUE(line["vt"] == "3" && (line["value"] == "0" || line["value"] == "1" || line["value"] == "3")) << line["value"];
+        }
+        if (line.event != "Detach") continue;
+        std::string kinds = line["kinds"] == "<none>" ? "" : line["kinds"] + ",";
+        for (const char* kind : {"Locator,", "Services,", "InParams,", "OutParams,"})
+            if (fatal && kinds.find(kind) != std::string::npos) kinds.erase(kinds.find(kind), std::strlen(kind));
+        EXPECT_EQ(kinds, "") << "simulated objects left alive at exit";
+    }
+}
+
+TEST_F(DialogRun, RandomSchedules) {
+    unsigned count = 0, seed = 0, failed = 0;  // PELLORAN_FUZZ="N SEED", from scripts/fuzz or the suite's smoke run
+    ASSERT_EQ(std::sscanf(std::getenv("PELLORAN_FUZZ") ? std::getenv("PELLORAN_FUZZ") : "", "%u %u", &count, &seed), 2);
+    for (unsigned i = 0; i < count; ++i) {
+        std::mt19937 random(seed + i);
+        std::string languageFile;
+        Stored stored{};
+        const Row row = AnySchedule(random, seed + i, languageFile, stored);
+        SCOPED_TRACE(testing::Message() << "seed " << seed + i << " (make fuzz N=1 SEED=" << seed + i << ")");
+        const int errorsBefore = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+        Start(row, languageFile, stored);
+        HWND first = WaitForWindow(m_tool->pid(), [](HWND h) { return IsSettingsDialog(h) || IsMessageBox(h); }, kAllowMs);
+        const bool fatal = first != nullptr && IsMessageBox(first);
+        if (fatal) ExpectFatal(L"");
+        for (size_t at = 0; first != nullptr && !fatal && at < m_row.script.size() && ::IsWindow(first); at += 2) {
+            const char action = m_row.script[at];
+            if (!Ping(first, kAllowMs)) ADD_FAILURE() << "the dialog did not answer within the bound";
+            if (action == 'a') {
+                HWND about = OpenAbout(first, IDM_ABOUTBOX, kAllowMs);
+                EXPECT_TRUE(about != nullptr && Click(about, IDOK, kAllowMs)) << "the about box did not open and close";
+            } else if (action == 'x' || action == 'r') {
+                EXPECT_TRUE(PressKey(first, action == 'x' ? VK_ESCAPE : VK_RETURN, kAllowMs));
+            } else if (action == 'c') {
+                ::PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
+                break;
+            } else {  // a user clicks only what is enabled
+                const int id = std::vector<int>{IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}[std::string("EDAB").find(action)];
+                EXPECT_TRUE(!StateOf(first, id).enabled || Click(first, id, kAllowMs)) << "a click not handled within the bound";
+            }
+            EXPECT_TRUE(WaitUntil([&] { return WaitForWindow(m_tool->pid(), [&](HWND h) { return h != first; }, 0) == nullptr; },
+                                  kAllowMs)) << "a window besides the dialog, after " << action;
+        }
+        if (first != nullptr && !fatal && ::IsWindow(first) && Ping(first, kAllowMs)) ::PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
+        EXPECT_NE(first, nullptr) << "neither the dialog nor a message within the bound";
+        if (!fatal) ExpectEnd();
+        const Stored after = ReadStored();
+        EXPECT_TRUE(fatal || row.before == kBlocked ? after == m_storedBefore : after == Dword(0) || after == Dword(1))
+            << "the stored mode: unchanged after a fatal start or where it cannot be, else a REG_DWORD 0 or 1";
+        ExpectPromisesKept(m_run->Log(), fatal);
+        TearDown();
+        failed += ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() != errorsBefore;
+    }
+    std::printf("%u passed, %u failed\n", count - failed, failed);
+}
+
+}  // namespace

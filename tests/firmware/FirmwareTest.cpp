@@ -1,0 +1,148 @@
+// The WMI client and the firmware's method calls against the simulator: what reaches WMI, in which order,
+// how each answer is taken, the retries, and the objects released.
+#include "firmware/FirmwareCalls.h"
+#include "firmware/WmiClient.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <tuple>
+
+using namespace testsupport;
+
+namespace {
+
+const std::string kPath = "\\\\SIMULATOR\\root\\wmi:TolvekManagement.InstanceName=\"Tolvek_";
+constexpr int kUnwritten = 0x7777;  // a status word no call may leave behind
+
+class FirmwareTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { InitComSecurity(); }
+
+    // A fresh client on its own scenario, connected and queried as the dialog does; the instance count.
+    int Start(const std::string& scenario) {
+        TearDown();
+        static int runs = 0;
+        m_run = std::make_unique<SimRun>(FreshFolder("firmware-" + std::to_string(++runs)));
+        m_run->Scenario(scenario);
+        g_pWmiClient = new WmiClient();
+        return ConnectNamespace(L"root\\wmi") ? QueryInstances(L"TolvekManagement") : -1;
+    }
+
+    void TearDown() override {
+        delete g_pWmiClient;
+        g_pWmiClient = nullptr;
+    }
+
+    std::unique_ptr<SimRun> m_run;
+};
+
+TEST_F(FirmwareTest, ComInTheMultithreadedApartmentAndOnlySOkFromConnectServerAsAConnection) {
+    EXPECT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE) << "not a change of model";
+    EXPECT_EQ(Start("ConnectHr=WBEM_S_FALSE"), -1);
+    EXPECT_TRUE(!g_pWmiClient->bConnected && g_pWmiClient->pServices == nullptr);
+    EXPECT_EQ(QueryInstances(L"TolvekManagement"), 0);
+    EXPECT_TRUE(m_run->Log("ExecQuery").empty());
+}
+
+TEST_F(FirmwareTest, QueryCountsTheInstancesKeepsTheLastCountedOneFirstAndBoundsItsText) {
+    ASSERT_EQ(Start("Instances=3"), 3);
+    const SimLogEntry query = m_run->Log("ExecQuery").at(0);
+    EXPECT_EQ(query["lang"] + ": " + query["query"], "WQL: Select * From TolvekManagement");
+    EXPECT_EQ(query["flags"], "0x30") << "forward only, returning at once";
+    // A forward-only enumerator refuses to rewind: only the last object counted has its path.
+    const BSTR* paths = g_pWmiClient->pInstancePaths;
+    ASSERT_NE(paths, nullptr);
+    EXPECT_EQ(std::string(paths[0], paths[0] + ::SysStringLen(paths[0])), kPath + "2\"");
+    EXPECT_TRUE(paths[1] == nullptr && paths[2] == nullptr);
+    EXPECT_EQ(QueryInstances(std::wstring(300, L'X').c_str()), 0);
+    ASSERT_EQ(m_run->Log("ExecQuery").size(), 2u);
+    EXPECT_EQ(m_run->Log("ExecQuery")[1]["query"], "Select * From " + std::string(185, 'X')) << "cut to its room";
+}
+
+TEST_F(FirmwareTest, SetDeviceControlPutsBothValuesAndExecutesOnTheFoundPath) {
+    ASSERT_EQ(Start(""), 1);
+    EXPECT_EQ(SetDeviceControl(3), S_OK);
+    std::vector<SimLogEntry> calls;
+    for (const SimLogEntry& entry : m_run->Log())
+        if (entry.event != "Free" && (!calls.empty() || entry.event == "GetObject")) calls.push_back(entry);
+    std::string events;
+    for (const SimLogEntry& call : calls) events += call.event + " ";
+    // The class lookup and the method return at once; their answers are awaited through call results.
+    ASSERT_EQ(events, "GetObject Answer GetResultObject GetMethod SpawnInstance Put Put ExecMethod Answer GetResultObject ");
+    EXPECT_EQ(calls[0]["path"] + " " + calls[0]["flags"], "TolvekManagement 0x10");
+    EXPECT_EQ(calls[3]["name"] + " " + calls[3]["outsig"], "device_ctrl <null>");
+    EXPECT_EQ(calls[4]["this"], calls[3]["in"]) << "in-parameters spawned from the method's definition";
+    for (int i : {5, 6}) {
+        EXPECT_EQ(calls[i]["this"], calls[4]["out"]);
+        EXPECT_EQ(calls[i]["vt"] + " " + calls[i]["type"], "3 0") << "VT_I4, its own type deciding";
+    }
+    EXPECT_EQ(calls[5]["name"] + "=" + calls[5]["value"], "ctrl_param=3");
+    EXPECT_EQ(calls[6]["name"] + "=" + calls[6]["value"], "device_id=393249");
+    EXPECT_EQ(calls[7]["path"], kPath + "0\"");
+    EXPECT_EQ(calls[7]["method"] + " " + calls[7]["flags"], "device_ctrl 0x10");
+    EXPECT_EQ(calls[7]["in"], calls[4]["out"]);
+    EXPECT_TRUE(g_pWmiClient->params.empty());
+}
+
+// Any integer type, as the unsigned bit pattern it carries (a negative narrow one must not fake bit 16).
+TEST_F(FirmwareTest, OnlyAnIntegerStatusIsAStatusWordAndNeverSignExtended) {
+    const std::tuple<std::string, std::string, int> cases[] = {
+        {"I4", "65537", 0x10001}, {"UI4", "65537", 0x10001}, {"I8", "65537", 0x10001}, {"I2", "0xFFFF", 0xFFFF},
+        {"I1", "0xFD", 0xFD}, {"I8", "0xFFFFFFFFFFFFFFFF", kUnwritten}, {"UI8", "0x100010001", kUnwritten},
+        {"BSTR", "65537", kUnwritten}, {"R8", "65537", kUnwritten}, {"NULL", "65537", kUnwritten}, {"MISSING", "65537", kUnwritten}};
+    for (const auto& [type, word, read] : cases) {
+        SCOPED_TRACE(type + " " + word);
+        ASSERT_EQ(Start("StatusWord=" + word + ";StatusType=" + type), 1);
+        int status = kUnwritten;
+        EXPECT_EQ(SUCCEEDED(GetDeviceStatus(status)), read != kUnwritten) << "no status word is a failed read";
+        EXPECT_EQ(status, read);
+        EXPECT_EQ(m_run->Log("Put")[0]["value"], "393249") << "device_id";
+    }
+}
+
+// Only a failure that may pass is tried again: the first attempt fails with the code, a second would succeed.
+TEST_F(FirmwareTest, OnlyAFailureThatMayPassIsTriedAgain) {
+    const std::pair<const char*, bool> codes[] = {
+        {"WBEM_E_FAILED", true}, {"WBEM_E_TIMED_OUT", true}, {"WBEM_E_SERVER_TOO_BUSY", true}, {"RPC_E_DISCONNECTED", true},
+        {"WBEM_E_INVALID_METHOD", false}, {"WBEM_E_INVALID_PARAMETER", false}, {"WBEM_E_ACCESS_DENIED", false},
+        {"E_ACCESSDENIED", false}, {"WBEM_E_NOT_FOUND", false}};
+    for (const auto& [code, mayPass] : codes) {
+        SCOPED_TRACE(code);
+        ASSERT_EQ(Start(std::string("ExecMethodFailures=1;ExecMethodFailHr=") + code), 1);
+        EXPECT_EQ(SUCCEEDED(SetDeviceControl(1)), mayPass);
+        EXPECT_EQ(m_run->Log("ExecMethod").size(), mayPass ? 2u : 1u);
+    }
+}
+
+TEST_F(FirmwareTest, StepsBeforeTheMethodMustAnswerSOk) {
+    for (const char* step : {"GetObjectHr", "GetMethodHr", "SpawnInstanceHr"}) {
+        SCOPED_TRACE(step);
+        ASSERT_EQ(Start(std::string(step) + "=WBEM_S_FALSE"), 1);  // a success code, with the object
+        EXPECT_EQ(SetDeviceControl(1), WBEM_S_FALSE);
+        EXPECT_TRUE(m_run->Log("ExecMethod").empty());
+        EXPECT_TRUE(g_pWmiClient->params.empty());
+    }
+}
+
+TEST_F(FirmwareTest, AStatusCallThatExecutesNothingNeverReportsAnEarlierAnswer) {
+    ASSERT_EQ(Start("StatusWord=65537"), 1);
+    int status = kUnwritten;
+    ASSERT_EQ(GetDeviceStatus(status), S_OK);
+    m_run->Scenario("GetObjectHr=WBEM_S_FALSE");
+    ASSERT_TRUE(ConnectNamespace(L"root\\wmi"));  // the same client, on a namespace that now stops early
+    status = kUnwritten;
+    EXPECT_TRUE(FAILED(GetDeviceStatus(status)));
+    EXPECT_EQ(status, kUnwritten);
+}
+
+TEST_F(FirmwareTest, AFailingMethodIsTriedSevenTimesHalfASecondApart) {
+    ASSERT_EQ(Start("ExecMethodFailures=-1;ExecMethodFailHr=WBEM_E_TRANSPORT_FAILURE"), 1);
+    EXPECT_EQ(SetDeviceControl(1), WBEM_E_TRANSPORT_FAILURE);
+    const std::vector<SimLogEntry> attempts = m_run->Log("ExecMethod");
+    ASSERT_EQ(attempts.size(), 7u);
+    for (size_t i = 1; i < attempts.size(); ++i) EXPECT_GE(attempts[i].t() - attempts[i - 1].t(), 450) << i;
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// The built Pelloran.exe as other programs read it: the templates' styles and classes (what the resource
+// compiler may get wrong), the version block and the manifest that Windows and installers rely on, and
+// the file's imports and hardening.
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <tuple>
+
+using namespace testsupport;
+
+namespace {
+
+std::string Environment(const char* name, const char* fallback) { return std::getenv(name) ? std::getenv(name) : fallback; }
+
+// The executable read: this build's, or the one PELLORAN_CHECKED_EXE names (the 64-bit flavour reads the
+// 32-bit product too), and whether it must be the 64-bit flavour.
+const std::wstring kExe = WinPath(Environment("PELLORAN_CHECKED_EXE", PELLORAN_EXE_PATH).c_str());
+const bool k64 = Environment("PELLORAN_CHECKED_FLAVOUR", PELLORAN_FLAVOUR) == "x64";
+
+std::string Resource(LPCWSTR type, LPCWSTR name) {
+    static const HMODULE module =
+        ::LoadLibraryExW(kExe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HRSRC info = ::FindResourceW(module, name, type);
+    const char* data = info ? static_cast<const char*>(::LockResource(::LoadResource(module, info))) : nullptr;
+    return data ? std::string(data, ::SizeofResource(module, info)) : std::string();
+}
+
+struct Control {
+    DWORD id;
+    WORD classAtom;  // 0x80 button, 0x81 edit, 0x82 static
+    DWORD style;
+};
+
+// A DIALOGEX template: its style, extended style, size and caption, and each control's id, class and style.
+void ExpectTemplate(WORD id, DWORD style, DWORD exStyle, WORD cx, WORD cy, const std::wstring& caption,
+                    const std::vector<Control>& controls) {
+    SCOPED_TRACE(id);
+    const std::string bytes = Resource(RT_DIALOG, MAKEINTRESOURCEW(id));
+    ASSERT_GT(bytes.size(), 32u);
+    const WORD* p = reinterpret_cast<const WORD*>(bytes.data());
+    auto dword = [&](int at) { return DWORD(p[at]) | DWORD(p[at + 1]) << 16; };
+    auto skipText = [](const WORD* text) { while (*text++ != 0) {} return text; };
+    EXPECT_EQ(std::make_tuple(dword(6), dword(4), p[11], p[12]), std::make_tuple(style, exStyle, cx, cy)) << "style, size";
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(p + 15)), caption) << "the script's code page";
+    ASSERT_EQ(p[8], controls.size());
+    p = skipText(skipText(p + 15) + 3);  // past the caption, the font's size, weight, italic and charset, its name
+    for (const Control& control : controls) {
+        p = reinterpret_cast<const WORD*>((reinterpret_cast<ULONG_PTR>(p) + 3) & ~ULONG_PTR(3));
+        EXPECT_EQ(std::make_tuple(dword(10), p[13], dword(4), dword(2)), std::make_tuple(control.id, control.classAtom, control.style, 0ul))
+            << "id, class, style and extended style of control " << control.id;
+        p = p[14] == 0xFFFF ? p + 16 : skipText(p + 14);  // past the text, an ordinal or a string
+        p += 1 + (*p + 1) / 2;                             // past the creation data
+    }
+}
+
+TEST(Resources, DialogTemplates) {
+    ExpectTemplate(IDD_ABOUTBOX, 0x80C800C8, 0, 170, 62, L"\u95DC\u65BC Pelloran",
+                   {{0xFFFFFFFF, 0x82, 0x50000003}, {0xFFFFFFFF, 0x82, 0x50020080}, {0xFFFFFFFF, 0x82, 0x50020000},
+                    {IDOK, 0x80, 0x50030001}});
+    ExpectTemplate(IDD_PELLORAN_DIALOG, 0x90C800C8, WS_EX_APPWINDOW, 239, 185, L"Pelloran",
+                   {{IDC_STATUS_LABEL, 0x82, 0x50020000}, {IDC_STATUS_TEXT, 0x82, 0x50020000},
+                    {IDC_ENABLE, 0x80, 0x50010000}, {IDC_DISABLE, 0x80, 0x50010000},
+                    {IDC_ADAPTER_MODE, 0x80, 0x50000009}, {IDC_ADAPTER_BATTERY_MODE, 0x80, 0x50000009},
+                    {IDC_DESCRIPTION, 0x81, 0x50A10844}});
+}
+
+TEST(Resources, VersionBlockAgreesWithItselfAndNamesItsStringTable) {
+    std::string block(::GetFileVersionInfoSizeW(kExe.c_str(), nullptr), '\0');
+    ASSERT_TRUE(::GetFileVersionInfoW(kExe.c_str(), 0, static_cast<DWORD>(block.size()), &block[0]));
+    const VS_FIXEDFILEINFO* fixed = nullptr;
+    const char* translation = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", (void**)&fixed, &size) && fixed->dwSignature == 0xFEEF04BD);
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", (void**)&translation, &size));
+    EXPECT_EQ(std::string(translation, size), std::string("\x04\x04\xB6\x03", 4)) << "0x0404, code page 950";
+    wchar_t version[32];
+    std::swprintf(version, 32, L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(VersionText(kExe, L"FileVersion"), version);
+    EXPECT_EQ(VersionText(kExe, L"ProductVersion"), version);
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
+    EXPECT_EQ(VersionText(kExe, L"CompanyName"), L"Tolvek Computer Inc.");
+    EXPECT_EQ(VersionText(kExe, L"ProductName"), L"Pelloran");
+    EXPECT_EQ(VersionText(kExe, L"OriginalFilename"), L"Pelloran.exe");
+}
+
+TEST(Resources, ManifestAsksForAdministratorRightsAndCommonControls6OfItsArchitecture) {
+    const std::string manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1));
+    EXPECT_EQ(manifest, ReadFileBytes(WinPath(k64 ? PELLORAN_SOURCE_DIR "/res/Pelloran.amd64.manifest"
+                                                  : PELLORAN_SOURCE_DIR "/res/Pelloran.manifest")))
+        << "embedded byte for byte";
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\">"), std::string::npos);
+    EXPECT_NE(manifest.find(std::string("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" ") +
+                            "processorArchitecture=\"" + (k64 ? "amd64" : "x86") + "\""),
+              std::string::npos);
+}
+
+TEST(PeFile, SmallHardenedGuiProgramOfItsFlavourImportingOnlySystemDlls) {
+    const std::string file = ReadFileBytes(kExe);
+    EXPECT_LE(file.size(), 96u * 1024) << "the executable grew";
+    ASSERT_GT(file.size(), 1024u);
+    const char* nt = file.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data())->e_lfanew;
+    const auto* header = reinterpret_cast<const IMAGE_FILE_HEADER*>(nt + sizeof(DWORD));
+    const char* optional = reinterpret_cast<const char*>(header + 1);
+    EXPECT_EQ(header->Machine, k64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+    ASSERT_EQ(*reinterpret_cast<const WORD*>(optional), k64 ? IMAGE_NT_OPTIONAL_HDR64_MAGIC : IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    auto fileOffset = [&](DWORD rva) {  // where the section that holds the address keeps it in the file
+        const auto* section = reinterpret_cast<const IMAGE_SECTION_HEADER*>(optional + header->SizeOfOptionalHeader);
+        for (WORD i = 0; i < header->NumberOfSections; ++i, ++section)
+            if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize)
+                return rva - section->VirtualAddress + section->PointerToRawData;
+        return DWORD(0);
+    };
+    auto check = [&](const auto& headers) {
+        EXPECT_EQ(headers.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+        const WORD hardening = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT;
+        EXPECT_EQ(headers.DllCharacteristics & (hardening | IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA),
+                  hardening | (k64 ? IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA : 0)) << "ASLR (high entropy in 64 bits), DEP";
+        EXPECT_GT(headers.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u) << "relocations kept";
+        const std::string system = " kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll comctl32.dll msvcrt.dll ";
+        auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
+            file.data() + fileOffset(headers.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress));
+        for (; import->Name != 0; ++import) {
+            std::string dll = file.data() + fileOffset(import->Name);
+            ::CharLowerBuffA(&dll[0], DWORD(dll.size()));
+            EXPECT_NE(system.find(" " + dll + " "), std::string::npos) << dll;
+        }
+    };
+    k64 ? check(*reinterpret_cast<const IMAGE_OPTIONAL_HEADER64*>(optional))
+        : check(*reinterpret_cast<const IMAGE_OPTIONAL_HEADER32*>(optional));
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// What Wine lets no other process see of the settings dialog (menus and icons are handles of the process
+// that made them): its system menu's about entry and its icons, checked inside the process on the real
+// dialog, which runs here without the firmware.
+#include "tests/support/TestSupport.h"
+#include "ui/PelloranDlg.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CWinApp g_app;  // the framework's one application object
+
+// The real dialog, looked at as soon as its initialisation is over.
+class InspectedDialog : public CPelloranDlg {
+public:
+    BOOL OnInitDialog() override {
+        CPelloranDlg::OnInitDialog();
+        icons = {SendMessage(WM_GETICON, ICON_BIG), SendMessage(WM_GETICON, ICON_SMALL), SendMessage(WM_QUERYDRAGICON)};
+        HMENU menu = GetSystemMenu(FALSE);
+        const int items = ::GetMenuItemCount(menu);
+        wchar_t text[64] = {};
+        ::GetMenuStringW(menu, items - 1, text, 64, MF_BYPOSITION);
+        lastItem = {::GetMenuItemID(menu, items - 1), text};
+        separatorBefore = (::GetMenuState(menu, items - 2, MF_BYPOSITION) & MF_SEPARATOR) != 0;
+        EndDialog(IDOK);
+        return TRUE;
+    }
+
+    std::vector<LRESULT> icons;  // the big and small window icons, and the drag icon
+    std::pair<UINT, std::wstring> lastItem;
+    bool separatorBefore = false;
+};
+
+TEST(PelloranDlg, AboutEntryEndsTheSystemMenuAndTheDialogIconIsShownAndDragged) {
+    testsupport::SimRun run(testsupport::FreshFolder("ui"));
+    run.Scenario("ConnectHr=WBEM_E_ACCESS_DENIED");
+    g_app.m_hInstance = ::GetModuleHandleW(nullptr);
+    InspectedDialog dialog;
+    g_app.m_pMainWnd = &dialog;
+    ASSERT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_EQ(dialog.lastItem, std::make_pair(UINT(IDM_ABOUTBOX), std::wstring(L"\u95DC\u65BC Pelloran(&A)...")));
+    EXPECT_TRUE(dialog.separatorBefore);
+    const LRESULT icon = reinterpret_cast<LRESULT>(::LoadIconW(g_app.m_hInstance, MAKEINTRESOURCEW(IDI_PELLORAN)));
+    EXPECT_TRUE(icon != 0 && dialog.icons == std::vector<LRESULT>(3, icon)) << "the big, small and drag icons";
+    testsupport::Store({REG_NONE, ""});  // what closing the dialog stored
+}
+
+}  // namespace
