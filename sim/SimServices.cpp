@@ -104,23 +104,14 @@ public:
             hr = WBEM_E_NOT_FOUND;
 
         if ((lFlags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0) {
-            if (ppCallResult == nullptr) {
-                line.Hex(L"hr", static_cast<unsigned long>(WBEM_E_INVALID_PARAMETER)).Write();
-                return WBEM_E_INVALID_PARAMETER;
-            }
-            auto pending = std::make_shared<SimPendingAnswer>();
-            long resultId = 0;
-            *ppCallResult = SimCreateCallResult(m_session, pending, resultId);
-            line.Hex(L"hr", static_cast<unsigned long>(WBEM_S_NO_ERROR)).Id(L"result", resultId).Write();
-            std::shared_ptr<SimSession> session = m_session;
-            SimAnswerLater(answer, [session, pending, hr, resultId]() {
+            return AnswerLater(line, ppCallResult, answer, [hr](const std::shared_ptr<SimSession>& session,
+                                                                SimPendingAnswer& pending, long resultId) {
                 SimClassObject* definition =
-                    SUCCEEDED(hr) && !pending->Abandoned() ? SimClassObject::MakeClass(session) : nullptr;
+                    SUCCEEDED(hr) && !pending.Abandoned() ? SimClassObject::MakeClass(session) : nullptr;
                 SimLogLine(*session, L"Answer").Int(L"this", resultId).Hex(L"hr", static_cast<unsigned long>(hr))
                     .Id(L"out", definition != nullptr ? definition->id() : 0).Write();
-                pending->Arrive(hr, definition);
+                pending.Arrive(hr, definition);
             });
-            return WBEM_S_NO_ERROR;
         }
 
         SimWaitForAnswer(answer);
@@ -158,25 +149,16 @@ public:
         const std::wstring method = strMethodName != nullptr ? strMethodName : L"";
 
         if ((lFlags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0) {
-            if (ppCallResult == nullptr) {
-                line.Hex(L"hr", static_cast<unsigned long>(WBEM_E_INVALID_PARAMETER)).Write();
-                return WBEM_E_INVALID_PARAMETER;
-            }
-            auto pending = std::make_shared<SimPendingAnswer>();
-            long resultId = 0;
-            *ppCallResult = SimCreateCallResult(m_session, pending, resultId);
-            line.Hex(L"hr", static_cast<unsigned long>(WBEM_S_NO_ERROR)).Id(L"result", resultId).Write();
-            std::shared_ptr<SimSession> session = m_session;
-            SimAnswerLater(answer, [session, pending, outcome, method, resultId]() {
+            return AnswerLater(line, ppCallResult, answer, [outcome, method](const std::shared_ptr<SimSession>& session,
+                                                                             SimPendingAnswer& pending, long resultId) {
                 SimLogLine answerLine(*session, L"Answer");
                 answerLine.Int(L"this", resultId).Text(L"method", method.c_str());
-                SimClassObject* out = Apply(session, outcome, method.c_str(), !pending->Abandoned());
+                SimClassObject* out = Apply(session, outcome, method.c_str(), !pending.Abandoned());
                 answerLine.Hex(L"hr", static_cast<unsigned long>(outcome.hr)).Id(L"out", out != nullptr ? out->id() : 0);
                 if (SUCCEEDED(outcome.hr)) answerLine.Hex(L"state", session->ReadState());
                 answerLine.Write();
-                pending->Arrive(outcome.hr, out);
+                pending.Arrive(outcome.hr, out);
             });
-            return WBEM_S_NO_ERROR;
         }
 
         SimWaitForAnswer(answer);
@@ -298,6 +280,23 @@ private:
     }
 
     // The firmware acts on an attempt when it answers; the out-parameters, when anybody takes them.
+    // A call made with WBEM_FLAG_RETURN_IMMEDIATELY: hands back a call-result object at once and lets the
+    // firmware's answer arrive through it when the scripted answer says (respond runs then, on a worker).
+    using Respond = std::function<void(const std::shared_ptr<SimSession>&, SimPendingAnswer&, long resultId)>;
+    HRESULT AnswerLater(SimLogLine& line, IWbemCallResult** ppCallResult, const SimAnswer& answer, Respond respond) {
+        if (ppCallResult == nullptr) {
+            line.Hex(L"hr", static_cast<unsigned long>(WBEM_E_INVALID_PARAMETER)).Write();
+            return WBEM_E_INVALID_PARAMETER;
+        }
+        auto pending = std::make_shared<SimPendingAnswer>();
+        long resultId = 0;
+        *ppCallResult = SimCreateCallResult(m_session, pending, resultId);
+        line.Hex(L"hr", static_cast<unsigned long>(WBEM_S_NO_ERROR)).Id(L"result", resultId).Write();
+        std::shared_ptr<SimSession> session = m_session;
+        SimAnswerLater(answer, [session, pending, resultId, respond]() { respond(session, *pending, resultId); });
+        return WBEM_S_NO_ERROR;
+    }
+
     static SimClassObject* Apply(const std::shared_ptr<SimSession>& session, const Outcome& outcome,
                                  const wchar_t* method, bool wanted) {
         if (FAILED(outcome.hr)) return nullptr;
