@@ -8,6 +8,8 @@
 #include <wbemidl.h>
 #include <wrl/client.h>
 
+#include "BenchClock.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -18,15 +20,6 @@ namespace {
 
 constexpr int kRounds = 21;
 constexpr int kCallsPerRound = 300;
-
-// Seconds of a monotonic clock.
-double NowSeconds() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());

@@ -5,6 +5,8 @@
 //   pelloran_bench_startup <Pelloran.exe> <bare.exe> <bare+WMI.exe> <steps.exe> <language file> [runs]
 #include <windows.h>
 
+#include "BenchClock.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -13,14 +15,6 @@
 #include <vector>
 
 namespace {
-
-double NowMs() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // The median and the quartiles of a sample.
 struct Spread {
@@ -55,15 +49,15 @@ double TimeToDialog(const wchar_t* exe) {
     PROCESS_INFORMATION process{};
     wchar_t commandLine[MAX_PATH + 2];
     std::swprintf(commandLine, MAX_PATH + 2, L"\"%ls\"", exe);
-    const double start = NowMs();
+    const double start = NowSeconds();
     if (!::CreateProcessW(exe, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return -1;
     Search search{process.dwProcessId, nullptr};
-    while (search.found == nullptr && NowMs() - start < 20000) {
+    while (search.found == nullptr && NowSeconds() - start < 20) {
         ::EnumWindows(&FindVisibleDialog, reinterpret_cast<LPARAM>(&search));
         if (search.found == nullptr) ::Sleep(1);
     }
-    const double took = NowMs() - start;
+    const double took = 1000.0 * (NowSeconds() - start);
     if (search.found != nullptr) ::PostMessageW(search.found, WM_COMMAND, IDCANCEL, 0);
     if (::WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) ::TerminateProcess(process.hProcess, 1);
     ::CloseHandle(process.hThread);

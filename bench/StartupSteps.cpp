@@ -11,20 +11,10 @@
 
 #include <windows.h>
 
+#include "BenchClock.h"
+
 #include <cstdio>
 #include <string>
-
-namespace {
-
-double NowUs() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return 1e6 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
@@ -32,11 +22,11 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring languageFile = argv[1];
-    double t = NowUs();
+    double t = NowSeconds();
     double step[8];
     auto lap = [&t](double& into) {
-        const double now = NowUs();
-        into = now - t;
+        const double now = NowSeconds();
+        into = 1e6 * (now - t);
         t = now;
     };
 
