@@ -113,7 +113,7 @@ int wmain(int argc, wchar_t** argv) {
     constexpr int kPrograms = 3;
     std::vector<double> times[kPrograms], toFloor, toBare;
     const char* const stepNames[] = {"COM set-up (CoInitializeEx)", "security (CoInitializeSecurity)",
-                                     "locator (CoCreateInstance)",  "connection (ConnectServer)",
+                                     "client record",               "locator and connection (worker thread)",
                                      "query (ExecQuery, Next)",     "status call (device_status)",
                                      "language file (19 texts)",    "registry (stored mode read, written)"};
     constexpr size_t kSteps = sizeof(stepNames) / sizeof(stepNames[0]);

@@ -1,5 +1,5 @@
 // What each step of the tool's start-up costs in a fresh process, in the tool's order and through the
-// tool's own code: COM set-up, security, locator, connection, query, the status call, the language
+// tool's own code: COM set-up, security, the client record, the locator and connection, query, the status call, the language
 // file (the texts and the description the dialog reads), the registry (the stored mode read and
 // written). Prints one line of microseconds, one number per step.
 //   pelloran_bench_steps <language file>
@@ -43,14 +43,8 @@ int wmain(int argc, wchar_t** argv) {
                            nullptr, EOAC_SECURE_REFS, nullptr);
     lap(step[1]);
     g_pWmiClient = new WmiClient();
-    ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                       reinterpret_cast<void**>(g_pWmiClient->pLocator.GetAddressOf()));
     lap(step[2]);
-    BSTR ns = ::SysAllocString(L"root\\wmi");
-    g_pWmiClient->bConnected = g_pWmiClient->pLocator != nullptr &&
-                               g_pWmiClient->pLocator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                                                     g_pWmiClient->pServices.GetAddressOf()) == S_OK;
-    ::SysFreeString(ns);
+    ConnectNamespace(L"root\\wmi");  // the locator and the connection, made on a worker thread
     lap(step[3]);
     QueryInstances(L"TolvekManagement");
     lap(step[4]);

@@ -16,28 +16,25 @@ namespace {
 constexpr DWORD kRetryPauseMs = 500;
 constexpr int kMaxRetryPauses = 6;
 
-// Failures that may pass: the call was cancelled or timed out, WMI was shutting down or too busy, or the
-// way to the provider failed. Tried again. Every other failure is final and ends the call at once: the
-// method, class, object, parameter or query is wrong or unknown (WBEM_E_NOT_FOUND, WBEM_E_INVALID_*),
+// Failures that may pass: the call was cancelled or timed out, WMI or the provider was too busy, or a call
+// on the way to the provider failed. Tried again. Every other failure is final and ends the call at once:
+// the method, class, object, parameter or query is wrong or unknown (WBEM_E_NOT_FOUND, WBEM_E_INVALID_*),
 // access is denied (WBEM_E_ACCESS_DENIED, E_ACCESSDENIED), a type does not match (WBEM_E_TYPE_MISMATCH),
-// the operation is not supported, and any code not named here.
+// the operation is not supported, and any code not named here. So is a dead connection: when the WMI
+// service stopped or restarted (RPC_E_DISCONNECTED, RPC_E_SERVER_DIED, RPC_E_SERVER_DIED_DNE,
+// RPC_S_SERVER_UNAVAILABLE, CO_E_SERVER_STOPPING, WBEM_E_SHUTTING_DOWN) the proxy in hand cannot succeed
+// again, however long it is tried.
 constexpr HRESULT kFailuresThatMayPass[] = {
     static_cast<HRESULT>(WBEM_E_FAILED),            // the provider failed without saying why (busy firmware)
     static_cast<HRESULT>(WBEM_E_CALL_CANCELLED),
     static_cast<HRESULT>(WBEM_E_TIMED_OUT),
-    static_cast<HRESULT>(WBEM_E_SHUTTING_DOWN),
     static_cast<HRESULT>(WBEM_E_SERVER_TOO_BUSY),
     static_cast<HRESULT>(WBEM_E_TRANSPORT_FAILURE),
     RPC_E_CALL_REJECTED,
     RPC_E_CALL_CANCELED,
-    RPC_E_DISCONNECTED,
     RPC_E_SERVERCALL_RETRYLATER,
     RPC_E_SERVERCALL_REJECTED,
-    RPC_E_SERVER_DIED,
-    RPC_E_SERVER_DIED_DNE,
     RPC_E_TIMEOUT,
-    CO_E_SERVER_STOPPING,
-    HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE),
     HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY),
     HRESULT_FROM_WIN32(RPC_S_CALL_FAILED),
     HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE),
@@ -49,7 +46,8 @@ bool MayPass(HRESULT hr) {
     return false;
 }
 
-// The object path the method calls address: the instance the query handed back first.
+// The object path the method calls address: the last instance that the query's counting pass handed back
+// (with a forward-only enumerator, the only one whose path is read).
 BSTR TargetPath(const WmiClient& client) {
     return client.nInstances > 0 && client.pInstancePaths != nullptr ? client.pInstancePaths[0] : nullptr;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <new>
 
 WmiClient* g_pWmiClient = nullptr;
 
@@ -15,8 +16,14 @@ ULONGLONG g_limitEnd = 0;
 
 }  // namespace
 
-Deadline::Deadline(DWORD boundMs) : m_start(::GetTickCount64()), m_end(m_start + boundMs) {
-    if (g_limitEnd != 0 && g_limitEnd < m_end) m_end = g_limitEnd;
+Deadline::Deadline(DWORD boundMs)
+    : m_start(::GetTickCount64()), m_end(g_limitEnd != 0 ? g_limitEnd : m_start + boundMs) {}
+
+Deadline Deadline::Sooner(DWORD boundMs) const {
+    Deadline sooner(*this);
+    sooner.m_start = ::GetTickCount64();
+    if (sooner.m_start + boundMs < sooner.m_end) sooner.m_end = sooner.m_start + boundMs;
+    return sooner;
 }
 
 void Deadline::PauseUntil(DWORD offsetMs) const {
@@ -36,6 +43,7 @@ FirmwareTimeLimit::~FirmwareTimeLimit() { g_limitEnd = 0; }
 HRESULT AwaitCallResult(IWbemCallResult* pending, const Deadline& deadline, IWbemClassObject** result, bool& gaveUp) {
     gaveUp = false;
     if (pending == nullptr) return WBEM_E_UNEXPECTED;  // a success without the promised call result
+    SetProxySecurity(pending);
     HRESULT hr;
     do {  // a provider may give up waiting before the time asked for: wait again while time is left
         hr = pending->GetResultObject(static_cast<LONG>(deadline.Left()), result);
@@ -75,12 +83,15 @@ void FormatStepResult(wchar_t (&buffer)[100], const wchar_t* format, HRESULT hr)
     ::OutputDebugStringW(buffer);
 }
 
-void InitComSecurity() {
+bool InitComSecurity() {
     wchar_t diagnostic[100];
     HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(hr)) {
+    const bool joined = SUCCEEDED(hr);
+    if (!joined) {
         FormatStepResult(diagnostic, L"CoInitialize returned 0x%x:", hr);
-        return;
+        // A thread that something else (an input method, a text service) already made single-threaded
+        // keeps that apartment, and COM is usable in it; any other failure leaves COM unusable.
+        if (hr != RPC_E_CHANGED_MODE) return false;
     }
     hr = ::CoInitializeSecurity(nullptr,                        // no security descriptor
                                 -1,                             // COM chooses the authentication services
@@ -92,30 +103,145 @@ void InitComSecurity() {
                                 EOAC_SECURE_REFS,               // authenticated reference counting
                                 nullptr);                       // reserved
     if (FAILED(hr)) FormatStepResult(diagnostic, L"CoInitializeSecurity returned 0x%x:", hr);
+    return joined;
 }
 
-bool ConnectNamespace(const wchar_t* namespaceName) {
-    if (g_pWmiClient == nullptr || namespaceName == nullptr) return false;
-    WmiClient& client = *g_pWmiClient;
-    const Bstr ns(namespaceName);
+void SetProxySecurity(IUnknown* proxy) {
+    // The process defaults hold only when CoInitializeSecurity succeeded; without them a WMI proxy runs at
+    // the Identify level, which WMI refuses. Set on each proxy, the blanket does not depend on them.
+    if (proxy != nullptr)
+        ::CoSetProxyBlanket(proxy,
+                            RPC_C_AUTHN_WINNT,              // NTLM, the local authentication service
+                            RPC_C_AUTHZ_NONE,               // no authorization service
+                            nullptr,                        // no server principal name
+                            RPC_C_AUTHN_LEVEL_PKT_PRIVACY,  // authenticated, signed, encrypted
+                            RPC_C_IMP_LEVEL_IMPERSONATE,    // WMI may act as the caller locally
+                            nullptr,                        // the process's identity
+                            EOAC_NONE);                     // no further capabilities
+}
 
-    HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr /* no outer object */, CLSCTX_INPROC_SERVER,
-                                    IID_IWbemLocator,
-                                    reinterpret_cast<void**>(client.pLocator.ReleaseAndGetAddressOf()));
-    if (FAILED(hr)) return false;
+namespace {
 
-    hr = client.pLocator->ConnectServer(ns,
+// One connection made on a worker thread in the multithreaded apartment, so that the thread that asks
+// can give up waiting for it. Shared by both; whoever is last frees it.
+class PendingConnection {
+public:
+    explicit PendingConnection(const wchar_t* namespaceName)
+        : m_namespace(::SysAllocString(namespaceName)),
+          m_answered(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          m_taken(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    PendingConnection(const PendingConnection&) = delete;
+    PendingConnection& operator=(const PendingConnection&) = delete;
+
+    // Starts the worker; false when it could not be started (nothing is pending then).
+    bool Start() {
+        if (m_namespace == nullptr || m_answered == nullptr || m_taken == nullptr) return false;
+        ::InterlockedIncrement(&m_refs);  // the worker's
+        const HANDLE thread = ::CreateThread(nullptr, 0, &PendingConnection::Work, this, 0, nullptr);
+        if (thread == nullptr) {
+            ::InterlockedDecrement(&m_refs);
+            return false;
+        }
+        ::CloseHandle(thread);
+        return true;
+    }
+
+    // Waits until the deadline for the namespace, in the caller's apartment: S_OK with it, the
+    // connection's failure, or WBEM_E_TIMED_OUT when it did not come in time (it is released when it does).
+    HRESULT Await(const Deadline& deadline, IWbemServices** services) {
+        ::WaitForSingleObject(m_answered, deadline.Left());
+        if (::InterlockedCompareExchange(&m_state, kAbandoned, kPending) == kPending) return WBEM_E_TIMED_OUT;
+        HRESULT hr = m_hr;
+        if (hr == S_OK)  // the worker's apartment may not be this thread's: the namespace is unmarshaled here
+            hr = ::CoGetInterfaceAndReleaseStream(m_marshaled, IID_IWbemServices, reinterpret_cast<void**>(services));
+        m_marshaled = nullptr;
+        ::SetEvent(m_taken);
+        return hr;
+    }
+
+    void Release() {
+        if (::InterlockedDecrement(&m_refs) > 0) return;
+        ::SysFreeString(m_namespace);
+        if (m_answered != nullptr) ::CloseHandle(m_answered);
+        if (m_taken != nullptr) ::CloseHandle(m_taken);
+        delete this;
+    }
+
+private:
+    ~PendingConnection() = default;
+
+    static constexpr LONG kPending = 0, kAnswered = 1, kAbandoned = 2;
+
+    static DWORD WINAPI Work(void* parameter) {
+        auto* self = static_cast<PendingConnection*>(parameter);
+        self->Connect();
+        self->Release();
+        return 0;
+    }
+
+    void Connect() {
+        const HRESULT joined = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        Microsoft::WRL::ComPtr<IWbemLocator> locator;
+        Microsoft::WRL::ComPtr<IWbemServices> services;
+        HRESULT hr = joined;
+        if (SUCCEEDED(hr))
+            hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr /* no outer object */, CLSCTX_INPROC_SERVER,
+                                    IID_IWbemLocator, reinterpret_cast<void**>(locator.GetAddressOf()));
+        if (SUCCEEDED(hr))
+            hr = locator->ConnectServer(m_namespace,
                                         nullptr,  // user: the current one
                                         nullptr,  // password: the current one
                                         nullptr,  // locale: the current one
                                         0,        // security flags
                                         nullptr,  // authority: the current domain
                                         nullptr,  // no context
-                                        client.pServices.ReleaseAndGetAddressOf());
+                                        services.GetAddressOf());
+        if (hr == S_OK)
+            hr = ::CoMarshalInterThreadInterfaceInStream(IID_IWbemServices, services.Get(), &m_marshaled);
+        m_hr = hr != S_OK && SUCCEEDED(hr) ? static_cast<HRESULT>(WBEM_E_FAILED) : hr;  // only S_OK connects
+        if (::InterlockedCompareExchange(&m_state, kAnswered, kPending) == kPending) {
+            ::SetEvent(m_answered);
+            ::WaitForSingleObject(m_taken, INFINITE);  // this apartment stays until the caller took the namespace
+        } else if (m_marshaled != nullptr) {
+            // Nobody waits any more: the late connection is released, never used.
+            Microsoft::WRL::ComPtr<IWbemServices> late;
+            ::CoGetInterfaceAndReleaseStream(m_marshaled, IID_IWbemServices, reinterpret_cast<void**>(late.GetAddressOf()));
+            m_marshaled = nullptr;
+        }
+        services.Reset();
+        locator.Reset();
+        if (SUCCEEDED(joined)) ::CoUninitialize();
+    }
+
+    LONG m_refs = 1;  // the caller's
+    LONG m_state = kPending;
+    BSTR m_namespace;
+    HANDLE m_answered;
+    HANDLE m_taken;
+    HRESULT m_hr = WBEM_E_FAILED;
+    IStream* m_marshaled = nullptr;
+};
+
+}  // namespace
+
+bool ConnectNamespace(const wchar_t* namespaceName) {
+    if (g_pWmiClient == nullptr || namespaceName == nullptr) return false;
+    WmiClient& client = *g_pWmiClient;
+    client.pServices.Reset();
+    client.bConnected = false;
+
+    // WMI offers no connection that gives up by itself: a worker connects, this thread waits for it.
+    const Deadline deadline;
+    auto* pending = new (std::nothrow) PendingConnection(namespaceName);
+    if (pending == nullptr) return false;
+    const HRESULT hr = pending->Start() ? pending->Await(deadline, client.pServices.GetAddressOf())
+                                        : static_cast<HRESULT>(WBEM_E_FAILED);
+    pending->Release();
     if (hr != S_OK) {
-        client.pServices.Reset();  // a warning code counts as no connection
+        client.pServices.Reset();
         return false;
     }
+    SetProxySecurity(client.pServices.Get());
     client.bConnected = true;
     return true;
 }
@@ -174,16 +300,27 @@ int QueryInstances(const wchar_t* className) {
                                                  &enumerator);
     FormatStepResult(diagnostic, L"Query returned 0x%x:", latest);
 
-    // Counting pass: the last object handed back stays in hand for the path walk.
+    // Counting pass: the last object counted stays in hand for the path walk. An object handed back with a
+    // failure code is neither counted nor kept.
+    // A cold provider may take long to hand back the first instance; once one is in hand, the rest of the
+    // enumeration has a click's bound, so that an end that does not come leaves time for the calls.
     int count = 0;
     IWbemClassObject* inHand = nullptr;
+    Deadline rest = deadline;
     if (enumerator != nullptr) {
-        while (IWbemClassObject* object = NextObject(enumerator, deadline, latest)) {
-            if (SUCCEEDED(latest)) ++count;
+        SetProxySecurity(enumerator);
+        while (IWbemClassObject* object = NextObject(enumerator, rest, latest)) {
+            if (FAILED(latest)) {
+                object->Release();
+                continue;
+            }
+            if (count++ == 0) rest = deadline.Sooner(kFirmwareBoundMs);
             if (inHand != nullptr) inHand->Release();
             inHand = object;
         }
     }
+    // An enumeration that failed or ran out of time is not asked again: it would only make the walk wait.
+    const bool endedInTime = SUCCEEDED(latest);
 
     FreeInstancePaths(client);
     if (count > 0) client.pInstancePaths = new BSTR[count]();
@@ -193,10 +330,10 @@ int QueryInstances(const wchar_t* className) {
     if (enumerator != nullptr) {
         enumerator->Reset();
         // Entry 0 gets the object in hand; later entries only what the enumerator gives after the reset.
-        for (int i = 0; count > 0 && inHand != nullptr;) {
-            if (SUCCEEDED(latest)) client.pInstancePaths[i] = InstancePath(inHand);
+        for (int i = 0; inHand != nullptr;) {
+            if (i == 0 || SUCCEEDED(latest)) client.pInstancePaths[i] = InstancePath(inHand);
             inHand->Release();
-            inHand = NextObject(enumerator, deadline, latest);
+            inHand = endedInTime ? NextObject(enumerator, rest, latest) : nullptr;
             if (inHand == nullptr || ++i >= count) break;
         }
         if (inHand != nullptr) inHand->Release();
@@ -210,6 +347,5 @@ void ReleaseWmiObjects() {
     g_pWmiClient->pInParams.Reset();
     g_pWmiClient->pOutParams.Reset();
     g_pWmiClient->pServices.Reset();
-    g_pWmiClient->pLocator.Reset();
     g_pWmiClient->bConnected = false;
 }

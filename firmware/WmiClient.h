@@ -25,8 +25,7 @@ struct WmiClient {
     ~WmiClient();
 
     bool bConnected = false;
-    Microsoft::WRL::ComPtr<IWbemLocator> pLocator;
-    Microsoft::WRL::ComPtr<IWbemServices> pServices;
+    Microsoft::WRL::ComPtr<IWbemServices> pServices;  // the namespace, usable in this thread's apartment
     Microsoft::WRL::ComPtr<IWbemClassObject> pOutParams;  // out-parameters of the latest call
     Microsoft::WRL::ComPtr<IWbemClassObject> pInParams;   // in-parameters of the latest call
     int nInstances = 0;
@@ -38,15 +37,24 @@ struct WmiClient {
 // The one client of the process; null until the settings dialog creates it.
 extern WmiClient* g_pWmiClient;
 
-// The longest that one firmware step blocks the dialog: a query with its enumeration, or a method call
-// with its retries. A firmware that has not answered by then has failed.
+// The longest that one firmware step made on a click blocks the dialog: a method call with its retries.
+// Below the 5 s after which Windows marks a window that does not answer as not responding. A firmware
+// that has not answered by then has failed.
 constexpr DWORD kFirmwareBoundMs = 3000;
 
-// The moment by which a firmware step must be over: its own bound from now, or the end of the time limit
-// in force when that comes first.
+// The longest that the start-up's firmware steps (the connection, the query, the status and the control
+// value sent back) take together. On a cold machine the first of them may have to start WMI's provider
+// host and load the firmware's provider, which can take seconds; the dialog is not on screen yet, and
+// Windows marks only a visible window as not responding.
+constexpr DWORD kStartupBoundMs = 10000;
+
+// The moment by which a firmware step must be over: its own bound from now, or, while a time limit is in
+// force, the end of that limit, which the steps made under it share.
 class Deadline {
 public:
     explicit Deadline(DWORD boundMs = kFirmwareBoundMs);
+    // This moment, or boundMs from now when that comes first.
+    Deadline Sooner(DWORD boundMs) const;
     // Milliseconds left until the moment; 0 once it has passed.
     DWORD Left() const;
     // Whether a step that starts offsetMs after the step began still starts in time.
@@ -59,8 +67,8 @@ private:
     ULONGLONG m_end;
 };
 
-// While it lives, all the firmware steps made together end within limitMs of its making (the dialog's
-// start-up). Limits do not nest.
+// While it lives, all the firmware steps made together end within limitMs of its making (the start-up).
+// Limits do not nest.
 class FirmwareTimeLimit {
 public:
     explicit FirmwareTimeLimit(DWORD limitMs);
@@ -69,17 +77,25 @@ public:
     FirmwareTimeLimit& operator=(const FirmwareTimeLimit&) = delete;
 };
 
-// Waits, until the deadline, for the answer of a call made with WBEM_FLAG_RETURN_IMMEDIATELY. The
-// call's own HRESULT, or WBEM_E_TIMED_OUT with gaveUp set when the answer did not come in time.
+// Waits, until the deadline, for the answer of a call made with WBEM_FLAG_RETURN_IMMEDIATELY, its call
+// result given the proxy security first. The call's own HRESULT, or WBEM_E_TIMED_OUT with gaveUp set when
+// the answer did not come in time.
 HRESULT AwaitCallResult(IWbemCallResult* pending, const Deadline& deadline, IWbemClassObject** result, bool& gaveUp);
 
 // Formats a step's diagnostic text (one %x for the HRESULT) and hands it to the debugger output.
 void FormatStepResult(wchar_t (&buffer)[100], const wchar_t* format, HRESULT hr);
 
-// Joins the multithreaded apartment and sets the process's COM security.
-void InitComSecurity();
+// Joins the multithreaded apartment and sets the process's COM security. True when this call joined COM
+// and must be balanced by CoUninitialize; false when it could not, or when the thread already was in
+// another apartment (COM is usable then, as that apartment).
+bool InitComSecurity();
 
-// Connects g_pWmiClient to the namespace; true when connected.
+// Gives a WMI proxy the security that WMI asks of its clients: packet privacy and impersonation. An
+// object that is no proxy, and any failure, leave it as it was.
+void SetProxySecurity(IUnknown* proxy);
+
+// Connects g_pWmiClient to the namespace within the firmware's bound; true when connected. A connection
+// that answers later is released, never used.
 bool ConnectNamespace(const wchar_t* namespaceName);
 
 // Queries the instances of the class and keeps their object paths; the number found. An enumeration

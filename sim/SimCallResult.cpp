@@ -5,19 +5,21 @@
 namespace {
 
 // The call result of one GetObject or ExecMethod made with WBEM_FLAG_RETURN_IMMEDIATELY.
-class SimCallResult final : public SimObject<IWbemCallResult> {
+class SimCallResult final : public SimCallResultBase<SimProxy<IWbemCallResult>> {
 public:
     SimCallResult(std::shared_ptr<SimSession> session, std::shared_ptr<SimPendingAnswer> answer)
-        : SimObject(std::move(session), L"CallResult"), m_answer(std::move(answer)) {}
+        : SimCallResultBase(std::move(session), L"CallResult"), m_answer(std::move(answer)) {}
     ~SimCallResult() override { m_answer->Abandon(); }
 
     // The answer's object, once it is there; WBEM_S_TIMEDOUT while it is not.
     HRESULT STDMETHODCALLTYPE GetResultObject(LONG lTimeout, IWbemClassObject** ppResultObject) override {
         SimLogLine line = Call(L"GetResultObject");
-        line.Int(L"timeout", lTimeout);
-        HRESULT hr = WBEM_E_INVALID_PARAMETER;
+        line.Text(L"apt", SimApartmentName()).Int(L"timeout", lTimeout);
+        HRESULT hr = CheckApartment();
         IWbemClassObject* result = nullptr;
-        if (ppResultObject != nullptr) {
+        if (ppResultObject == nullptr) {
+            hr = WBEM_E_INVALID_PARAMETER;
+        } else if (SUCCEEDED(hr)) {
             *ppResultObject = nullptr;
             if (!m_answer->Wait(lTimeout, hr, &result)) hr = WBEM_S_TIMEDOUT;
             *ppResultObject = result;
@@ -25,30 +27,6 @@ public:
         SimClassObject* own = SimClassObject::From(result);
         line.Hex(L"hr", static_cast<unsigned long>(hr)).Id(L"out", own != nullptr ? own->id() : 0).Write();
         return hr;
-    }
-
-    // The answer's code, once it is there; WBEM_S_TIMEDOUT while it is not.
-    HRESULT STDMETHODCALLTYPE GetCallStatus(LONG lTimeout, LONG* plStatus) override {
-        SimLogLine line = Call(L"GetCallStatus");
-        line.Int(L"timeout", lTimeout);
-        HRESULT status = S_OK;
-        IWbemClassObject* result = nullptr;
-        const bool arrived = m_answer->Wait(lTimeout, status, &result);
-        if (result != nullptr) result->Release();
-        if (arrived && plStatus != nullptr) *plStatus = status;
-        HRESULT hr = arrived ? S_OK : static_cast<HRESULT>(WBEM_S_TIMEDOUT);
-        if (plStatus == nullptr) hr = WBEM_E_INVALID_PARAMETER;
-        line.Hex(L"hr", static_cast<unsigned long>(hr)).Write();
-        return hr;
-    }
-
-    HRESULT STDMETHODCALLTYPE GetResultString(LONG, BSTR* pstrResultString) override {
-        if (pstrResultString != nullptr) *pstrResultString = nullptr;
-        return Unsupported(L"GetResultString");
-    }
-    HRESULT STDMETHODCALLTYPE GetResultServices(LONG, IWbemServices** ppServices) override {
-        if (ppServices != nullptr) *ppServices = nullptr;
-        return Unsupported(L"GetResultServices");
     }
 
 private:
@@ -68,6 +46,21 @@ DWORD WINAPI RunLate(void* parameter) {
     const HMODULE module = late->module;
     delete late;
     ::FreeLibraryAndExitThread(module, 0);  // the reference taken when the thread was made
+}
+
+// Runs the work after delayMs on a thread of its own, the DLL kept loaded until it is done.
+void RunLater(DWORD delayMs, std::function<void()> work) {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunLate), &module);
+    auto* late = new LateWork{delayMs, std::move(work), module};
+    const HANDLE thread = ::CreateThread(nullptr, 0, &RunLate, late, 0, nullptr);
+    if (thread != nullptr) {
+        ::CloseHandle(thread);
+        return;
+    }
+    late->work = nullptr;  // no thread: the answer never comes
+    delete late;
+    ::FreeLibrary(module);
 }
 
 }  // namespace
@@ -123,20 +116,6 @@ bool SimPendingAnswer::Abandoned() const {
     return abandoned;
 }
 
-void SimRunLater(DWORD delayMs, std::function<void()> work) {
-    HMODULE module = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunLate), &module);
-    auto* late = new LateWork{delayMs, std::move(work), module};
-    const HANDLE thread = ::CreateThread(nullptr, 0, &RunLate, late, 0, nullptr);
-    if (thread != nullptr) {
-        ::CloseHandle(thread);
-        return;
-    }
-    late->work = nullptr;  // no thread: the answer never comes
-    delete late;
-    ::FreeLibrary(module);
-}
-
 IWbemCallResult* SimCreateCallResult(std::shared_ptr<SimSession> session, std::shared_ptr<SimPendingAnswer> answer,
                                      long& id) {
     auto* result = new SimCallResult(std::move(session), std::move(answer));
@@ -149,7 +128,7 @@ void SimAnswerLater(const SimAnswer& answer, std::function<void()> work) {
     if (answer.delayMs == 0)
         work();
     else
-        SimRunLater(answer.delayMs, std::move(work));
+        RunLater(answer.delayMs, std::move(work));
 }
 
 void SimWaitForAnswer(const SimAnswer& answer) {

@@ -60,7 +60,7 @@ VARIANT StatusValue(ULONGLONG word, VARTYPE type) {
 }  // namespace
 
 SimClassObject::SimClassObject(std::shared_ptr<SimSession> session, SimObjectKind kind, const wchar_t* className)
-    : SimObject(std::move(session), KindName(kind)), m_kind(kind), m_className(className) {}
+    : SimClassObjectBase(std::move(session), KindName(kind)), m_kind(kind), m_className(className) {}
 
 SimClassObject::~SimClassObject() {
     for (Prop& prop : m_props) ::VariantClear(&prop.value);
@@ -226,11 +226,13 @@ HRESULT STDMETHODCALLTYPE SimClassObject::GetMethod(LPCWSTR wszName, LONG lFlags
     SimClassObject* in = nullptr;
     SimClassObject* out = nullptr;
 
-    HRESULT hr = m_session->scenario().getMethodHr;
+    const SimAnswer answer = m_session->NextAnswer(L"GetMethod");
+    SimWaitForAnswer(answer);
+    HRESULT hr = answer.hasCode ? answer.hr : S_OK;
     const bool known = wszName != nullptr &&
                        (_wcsicmp(wszName, kSimMethodStatus) == 0 || _wcsicmp(wszName, kSimMethodControl) == 0);
     if (FAILED(hr)) {
-        // the scenario refuses the method definitions
+        // refused: no definitions
     } else if (m_kind != SimObjectKind::Class) {
         hr = WBEM_E_ILLEGAL_OPERATION;
     } else if (!known) {
@@ -250,7 +252,9 @@ HRESULT STDMETHODCALLTYPE SimClassObject::SpawnInstance(LONG lFlags, IWbemClassO
     SimLogLine line = Call(L"SpawnInstance");
     line.Hex(L"flags", static_cast<unsigned long>(lFlags));
     SimClassObject* spawned = nullptr;
-    HRESULT hr = m_session->scenario().spawnInstanceHr;
+    const SimAnswer answer = m_session->NextAnswer(L"SpawnInstance");
+    SimWaitForAnswer(answer);
+    HRESULT hr = answer.hasCode ? answer.hr : S_OK;
     if (ppNewInstance == nullptr) {
         hr = WBEM_E_INVALID_PARAMETER;
     } else if (FAILED(hr)) {
@@ -268,71 +272,8 @@ HRESULT STDMETHODCALLTYPE SimClassObject::SpawnInstance(LONG lFlags, IWbemClassO
             const bool system = prop.name.compare(0, 2, L"__") == 0;
             spawned->AddProperty(prop.name.c_str(), prop.type, system ? &prop.value : nullptr);
         }
-        if (kind == SimObjectKind::InParams) m_session->NoteInParamsSpawned();
         *ppNewInstance = spawned;
     }
     line.Hex(L"hr", static_cast<unsigned long>(hr)).Id(L"out", spawned != nullptr ? spawned->id() : 0).Write();
     return hr;
-}
-
-// What the firmware's callers never need: logged and refused.
-HRESULT STDMETHODCALLTYPE SimClassObject::GetQualifierSet(IWbemQualifierSet** ppQualSet) {
-    if (ppQualSet != nullptr) *ppQualSet = nullptr;
-    return Unsupported(L"GetQualifierSet");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::Delete(LPCWSTR) { return Unsupported(L"Delete"); }
-HRESULT STDMETHODCALLTYPE SimClassObject::GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY** pNames) {
-    if (pNames != nullptr) *pNames = nullptr;
-    return Unsupported(L"GetNames");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::BeginEnumeration(LONG) { return Unsupported(L"BeginEnumeration"); }
-HRESULT STDMETHODCALLTYPE SimClassObject::Next(LONG, BSTR* strName, VARIANT*, CIMTYPE*, LONG*) {
-    if (strName != nullptr) *strName = nullptr;
-    return Unsupported(L"Next");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::EndEnumeration() { return Unsupported(L"EndEnumeration"); }
-HRESULT STDMETHODCALLTYPE SimClassObject::GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet** ppQualSet) {
-    if (ppQualSet != nullptr) *ppQualSet = nullptr;
-    return Unsupported(L"GetPropertyQualifierSet");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::Clone(IWbemClassObject** ppCopy) {
-    if (ppCopy != nullptr) *ppCopy = nullptr;
-    return Unsupported(L"Clone");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::GetObjectText(LONG, BSTR* pstrObjectText) {
-    if (pstrObjectText != nullptr) *pstrObjectText = nullptr;
-    return Unsupported(L"GetObjectText");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::SpawnDerivedClass(LONG, IWbemClassObject** ppNewClass) {
-    if (ppNewClass != nullptr) *ppNewClass = nullptr;
-    return Unsupported(L"SpawnDerivedClass");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::CompareTo(LONG, IWbemClassObject*) { return Unsupported(L"CompareTo"); }
-HRESULT STDMETHODCALLTYPE SimClassObject::GetPropertyOrigin(LPCWSTR, BSTR* pstrClassName) {
-    if (pstrClassName != nullptr) *pstrClassName = nullptr;
-    return Unsupported(L"GetPropertyOrigin");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::InheritsFrom(LPCWSTR) { return Unsupported(L"InheritsFrom"); }
-HRESULT STDMETHODCALLTYPE SimClassObject::PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) {
-    return Unsupported(L"PutMethod");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::DeleteMethod(LPCWSTR) { return Unsupported(L"DeleteMethod"); }
-HRESULT STDMETHODCALLTYPE SimClassObject::BeginMethodEnumeration(LONG) {
-    return Unsupported(L"BeginMethodEnumeration");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::NextMethod(LONG, BSTR* pstrName, IWbemClassObject** ppInSignature,
-                                                     IWbemClassObject** ppOutSignature) {
-    if (pstrName != nullptr) *pstrName = nullptr;
-    if (ppInSignature != nullptr) *ppInSignature = nullptr;
-    if (ppOutSignature != nullptr) *ppOutSignature = nullptr;
-    return Unsupported(L"NextMethod");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::EndMethodEnumeration() { return Unsupported(L"EndMethodEnumeration"); }
-HRESULT STDMETHODCALLTYPE SimClassObject::GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet** ppQualSet) {
-    if (ppQualSet != nullptr) *ppQualSet = nullptr;
-    return Unsupported(L"GetMethodQualifierSet");
-}
-HRESULT STDMETHODCALLTYPE SimClassObject::GetMethodOrigin(LPCWSTR, BSTR* pstrClassName) {
-    if (pstrClassName != nullptr) *pstrClassName = nullptr;
-    return Unsupported(L"GetMethodOrigin");
 }

@@ -6,10 +6,10 @@
 namespace {
 
 // The enumerator of one ExecQuery.
-class SimEnumerator final : public SimObject<IEnumWbemClassObject> {
+class SimEnumerator final : public SimEnumeratorBase<SimProxy<IEnumWbemClassObject>> {
 public:
     SimEnumerator(std::shared_ptr<SimSession> session, int instances, bool forwardOnly, const SimAnswer& results)
-        : SimObject(std::move(session), L"Enumerator"),
+        : SimEnumeratorBase(std::move(session), L"Enumerator"),
           m_instances(instances),
           m_forwardOnly(forwardOnly),
           m_resultsNever(results.never),
@@ -32,12 +32,12 @@ public:
     HRESULT STDMETHODCALLTYPE Next(LONG lTimeout, ULONG uCount, IWbemClassObject** apObjects,
                                    ULONG* puReturned) override {
         SimLogLine line = Call(L"Next");
-        line.Int(L"timeout", lTimeout).Int(L"count", uCount);
+        line.Text(L"apt", SimApartmentName()).Int(L"timeout", lTimeout).Int(L"count", uCount);
         const SimAnswer answer = m_session->NextAnswer(L"Next");
-        HRESULT hr = WBEM_S_NO_ERROR;
+        HRESULT hr = CheckApartment();
         std::wstring ids;
-        if (apObjects == nullptr || puReturned == nullptr) {
-            hr = WBEM_E_INVALID_PARAMETER;
+        if (apObjects == nullptr || puReturned == nullptr || FAILED(hr)) {
+            if (SUCCEEDED(hr)) hr = WBEM_E_INVALID_PARAMETER;
             line.Hex(L"hr", static_cast<unsigned long>(hr));
         } else if (*puReturned = 0, !WaitForAnswer(answer, lTimeout)) {
             hr = WBEM_S_TIMEDOUT;
@@ -59,15 +59,6 @@ public:
         line.Text(L"out", ids.empty() ? nullptr : ids.c_str()).Write();
         return hr;
     }
-
-    HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override { return Unsupported(L"NextAsync"); }
-
-    HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject** ppEnum) override {
-        if (ppEnum != nullptr) *ppEnum = nullptr;
-        return Unsupported(L"Clone");
-    }
-
-    HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override { return Unsupported(L"Skip"); }
 
 private:
     // Waits until the query's results and this call's answer are both there, but no longer than the

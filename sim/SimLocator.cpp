@@ -1,4 +1,5 @@
-// The simulated WMI locator: reads the scenario when it is made and connects to root\wmi.
+// The simulated WMI locator: reads the scenario when it is made, logs the hosting process's DPI awareness, and
+// connects to root\wmi.
 #include "sim/SimObjects.h"
 
 #include <cwchar>
@@ -23,11 +24,12 @@ public:
             .Text(L"locale", strLocale)
             .Hex(L"flags", static_cast<unsigned long>(lSecurityFlags))
             .Text(L"authority", strAuthority);
+        line.Text(L"apt", SimApartmentName());
         IWbemServices* services = nullptr;
         long servicesId = 0;
         const SimAnswer answer = m_session->NextAnswer(L"ConnectServer");
         SimWaitForAnswer(answer);
-        HRESULT hr = answer.hasCode ? answer.hr : m_session->scenario().connectHr;
+        HRESULT hr = answer.hasCode ? answer.hr : S_OK;
         if (ppNamespace == nullptr) {
             hr = WBEM_E_INVALID_PARAMETER;
         } else if (FAILED(hr)) {
@@ -52,14 +54,43 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The DPI awareness of the hosting process as Windows reports it (unaware, system, permonitor or
+// permonitorv2), and whether this Windows knows per-monitor v2 at all.
+void LogDpiAwareness(SimLogLine& line) {
+    using GetContext = DPI_AWARENESS_CONTEXT(WINAPI*)();
+    using IsValid = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    using Equal = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT, DPI_AWARENESS_CONTEXT);
+    const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    auto lookUp = [user32](const char* name) { return reinterpret_cast<void*>(::GetProcAddress(user32, name)); };
+    const auto getContext = reinterpret_cast<GetContext>(lookUp("GetThreadDpiAwarenessContext"));
+    const auto isValid = reinterpret_cast<IsValid>(lookUp("IsValidDpiAwarenessContext"));
+    const auto equal = reinterpret_cast<Equal>(lookUp("AreDpiAwarenessContextsEqual"));
+    const bool knowsV2 = isValid != nullptr && isValid(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    const wchar_t* awareness = L"unaware";
+    if (getContext != nullptr && equal != nullptr) {
+        const DPI_AWARENESS_CONTEXT context = getContext();
+        if (knowsV2 && equal(context, DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) awareness = L"permonitorv2";
+        else if (equal(context, DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE)) awareness = L"permonitor";
+        else if (equal(context, DPI_AWARENESS_CONTEXT_SYSTEM_AWARE)) awareness = L"system";
+    } else if (::IsProcessDPIAware()) {
+        awareness = L"system";
+    }
+    line.Text(L"dpi", awareness).Text(L"pmv2", knowsV2 ? L"yes" : L"no");
+}
+
+}  // namespace
+
 IWbemLocator* SimCreateLocator() {
     auto* locator = new SimLocator(SimSession::Open());
     const SimScenario& scenario = locator->session().scenario();
-    SimLogLine(locator->session(), L"Locator")
-        .Int(L"obj", locator->id())
+    SimLogLine line(locator->session(), L"Locator");
+    line.Int(L"obj", locator->id())
         .Text(L"scenario", scenario.scenarioPath.empty() ? nullptr : scenario.scenarioPath.c_str())
-        .Text(L"state", scenario.statePath.empty() ? L"<memory>" : scenario.statePath.c_str())
-        .Write();
+        .Text(L"state", scenario.statePath.empty() ? L"<memory>" : scenario.statePath.c_str());
+    LogDpiAwareness(line);
+    line.Write();
     // A DLL named without a path, loaded as the hosting program's own code would load it: a copy planted
     // beside the program must not be the one found.
     if (!scenario.probeDll.empty()) {

@@ -1,4 +1,5 @@
-// The simulated WMI objects: class factory, locator, namespace services, enumerator and class objects.
+// The simulated WMI objects: class factory, locator, namespace services, enumerator, call results and
+// class objects, and the bases they share.
 #pragma once
 
 #include "sim/SimModule.h"
@@ -48,18 +49,211 @@ protected:
         return line;
     }
 
-    // Logs a call that the simulator does not offer and answers it.
-    HRESULT Unsupported(const wchar_t* method, HRESULT hr = WBEM_E_NOT_SUPPORTED) const {
-        Call(method).Hex(L"hr", static_cast<unsigned long>(hr)).Write();
-        return hr;
+public:
+    // Logs a call that the simulator does not offer and refuses it.
+    HRESULT Unsupported(const wchar_t* method) const {
+        Call(method).Hex(L"hr", static_cast<unsigned long>(WBEM_E_NOT_SUPPORTED)).Write();
+        return WBEM_E_NOT_SUPPORTED;
     }
 
+protected:
     std::shared_ptr<SimSession> m_session;
 
 private:
     const wchar_t* m_kind;
     long m_id;
 };
+
+// A simulated object that stands for a proxy into the WMI service, as the services, enumerators and call
+// results of Windows' WMI are: it takes a security blanket (IClientSecurity, which CoSetProxyBlanket asks
+// for), logging each one with the caller's apartment; and it answers only in the apartment that made it,
+// unless it was marshaled (then it stands for the proxy unmarshaled in the other apartment).
+template <class Itf>
+class SimProxy : public SimObject<Itf>, public IClientSecurity, public IMarshal {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv != nullptr && IsEqualIID(riid, IID_IClientSecurity)) {
+            // The scenario may make the object no proxy at all, as an in-process object is.
+            m_blanket = this->m_session->NextAnswer(L"SetBlanket");
+            if (m_blanket.hasCode && m_blanket.hr == E_NOINTERFACE) {
+                this->Call(L"SetBlanket").Text(L"apt", SimApartmentName()).Hex(L"hr", E_NOINTERFACE).Write();
+                *ppv = nullptr;
+                return E_NOINTERFACE;
+            }
+            *ppv = static_cast<IClientSecurity*>(this);
+        } else if (ppv != nullptr && IsEqualIID(riid, IID_IMarshal) && FreeMarshaler() != nullptr) {
+            *ppv = static_cast<IMarshal*>(this);
+        } else {
+            return SimObject<Itf>::QueryInterface(riid, ppv);
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return SimObject<Itf>::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return SimObject<Itf>::Release(); }
+
+    // The blanket: every field logged; the scenario may refuse it (nothing is set then).
+    HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown* proxy, DWORD authn, DWORD authz, OLECHAR* principal, DWORD level,
+                                         DWORD impersonation, void* identity, DWORD capabilities) override {
+        SimLogLine line = this->Call(L"SetBlanket");
+        line.Text(L"apt", SimApartmentName()).Int(L"authn", authn).Int(L"authz", authz).Text(L"principal", principal)
+            .Int(L"level", level).Int(L"imp", impersonation).Text(L"identity", identity != nullptr ? L"<given>" : nullptr)
+            .Hex(L"caps", capabilities);
+        const HRESULT hr = m_blanket.hasCode ? m_blanket.hr : S_OK;
+        m_blanket = SimAnswer();
+        line.Hex(L"hr", static_cast<unsigned long>(hr)).Write();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*) override {
+        return this->Unsupported(L"QueryBlanket");
+    }
+    HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown** copy) override {
+        if (copy != nullptr) *copy = nullptr;
+        return this->Unsupported(L"CopyProxy");
+    }
+
+    // Marshaling is the free-threaded marshaler's; the simulator only notes that it happened.
+    HRESULT STDMETHODCALLTYPE MarshalInterface(IStream* stream, REFIID riid, void* pv, DWORD context, void* reserved,
+                                               DWORD flags) override {
+        m_marshaled = true;
+        this->Call(L"Marshal").Text(L"apt", SimApartmentName()).Write();
+        return m_ftm->MarshalInterface(stream, riid, pv, context, reserved, flags);
+    }
+    HRESULT STDMETHODCALLTYPE GetUnmarshalClass(REFIID riid, void* pv, DWORD context, void* reserved, DWORD flags,
+                                                CLSID* clsid) override {
+        return m_ftm->GetUnmarshalClass(riid, pv, context, reserved, flags, clsid);
+    }
+    HRESULT STDMETHODCALLTYPE GetMarshalSizeMax(REFIID riid, void* pv, DWORD context, void* reserved, DWORD flags,
+                                                DWORD* size) override {
+        return m_ftm->GetMarshalSizeMax(riid, pv, context, reserved, flags, size);
+    }
+    HRESULT STDMETHODCALLTYPE UnmarshalInterface(IStream* stream, REFIID riid, void** ppv) override {
+        return m_ftm->UnmarshalInterface(stream, riid, ppv);
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseMarshalData(IStream* stream) override { return m_ftm->ReleaseMarshalData(stream); }
+    HRESULT STDMETHODCALLTYPE DisconnectObject(DWORD reserved) override { return m_ftm->DisconnectObject(reserved); }
+
+protected:
+    SimProxy(std::shared_ptr<SimSession> session, const wchar_t* kind)
+        : SimObject<Itf>(std::move(session), kind), m_home(ApartmentOfCaller()) {}
+    ~SimProxy() override {
+        if (m_ftmOwner != nullptr) m_ftmOwner->Release();
+    }
+
+    // RPC_E_WRONG_THREAD for a caller in another apartment than the one that made the object, as a proxy
+    // answers when it is used there without being marshaled; S_OK otherwise.
+    HRESULT CheckApartment() const {
+        return m_marshaled || ApartmentOfCaller() == m_home ? S_OK : RPC_E_WRONG_THREAD;
+    }
+
+private:
+    // The caller's apartment: 0 for the multithreaded one, the thread for a single-threaded one.
+    static DWORD ApartmentOfCaller() {
+        return SimApartmentName()[0] == L's' ? ::GetCurrentThreadId() : 0;
+    }
+
+    // The free-threaded marshaler aggregated by this object, made when first asked for. The interface kept
+    // counts on this object (its outer object): that reference is given back at once, and at the end only
+    // the marshaler itself is released.
+    IMarshal* FreeMarshaler() {
+        if (m_ftm != nullptr || m_ftmOwner != nullptr) return m_ftm;
+        if (SUCCEEDED(::CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(static_cast<Itf*>(this)), &m_ftmOwner)) &&
+            SUCCEEDED(m_ftmOwner->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&m_ftm))))
+            Release();
+        return m_ftm;
+    }
+
+    SimAnswer m_blanket;  // how the next SetBlanket answers, decided when the interface was asked for
+    DWORD m_home;
+    bool m_marshaled = false;
+    IUnknown* m_ftmOwner = nullptr;
+    IMarshal* m_ftm = nullptr;
+};
+
+// The methods of each interface that the client never calls, one line each: logged and refused with
+// WBEM_E_NOT_SUPPORTED (their out-parameters are left as the caller passed them).
+#define SIM_UNUSED(method, ...) \
+    HRESULT STDMETHODCALLTYPE method(__VA_ARGS__) override { return this->Unsupported(L## #method); }
+
+template <class Base>
+class SimServicesBase : public Base {
+protected:
+    using Base::Base;
+
+public:
+    SIM_UNUSED(OpenNamespace, const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**)
+    SIM_UNUSED(CancelAsyncCall, IWbemObjectSink*)
+    SIM_UNUSED(QueryObjectSink, LONG, IWbemObjectSink**)
+    SIM_UNUSED(GetObjectAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    SIM_UNUSED(PutClass, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**)
+    SIM_UNUSED(PutClassAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*)
+    SIM_UNUSED(DeleteClass, const BSTR, LONG, IWbemContext*, IWbemCallResult**)
+    SIM_UNUSED(DeleteClassAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    SIM_UNUSED(CreateClassEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
+    SIM_UNUSED(CreateClassEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    SIM_UNUSED(PutInstance, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**)
+    SIM_UNUSED(PutInstanceAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*)
+    SIM_UNUSED(DeleteInstance, const BSTR, LONG, IWbemContext*, IWbemCallResult**)
+    SIM_UNUSED(DeleteInstanceAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    SIM_UNUSED(CreateInstanceEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
+    SIM_UNUSED(CreateInstanceEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    SIM_UNUSED(ExecQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    SIM_UNUSED(ExecNotificationQuery, const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
+    SIM_UNUSED(ExecNotificationQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    SIM_UNUSED(ExecMethodAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemObjectSink*)
+};
+
+template <class Base>
+class SimEnumeratorBase : public Base {
+protected:
+    using Base::Base;
+
+public:
+    SIM_UNUSED(NextAsync, ULONG, IWbemObjectSink*)
+    SIM_UNUSED(Clone, IEnumWbemClassObject**)
+    SIM_UNUSED(Skip, LONG, ULONG)
+};
+
+template <class Base>
+class SimCallResultBase : public Base {
+protected:
+    using Base::Base;
+
+public:
+    SIM_UNUSED(GetCallStatus, LONG, LONG*)
+    SIM_UNUSED(GetResultString, LONG, BSTR*)
+    SIM_UNUSED(GetResultServices, LONG, IWbemServices**)
+};
+
+template <class Base>
+class SimClassObjectBase : public Base {
+protected:
+    using Base::Base;
+
+public:
+    SIM_UNUSED(GetQualifierSet, IWbemQualifierSet**)
+    SIM_UNUSED(Delete, LPCWSTR)
+    SIM_UNUSED(GetNames, LPCWSTR, LONG, VARIANT*, SAFEARRAY**)
+    SIM_UNUSED(BeginEnumeration, LONG)
+    SIM_UNUSED(Next, LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*)
+    SIM_UNUSED(EndEnumeration)
+    SIM_UNUSED(GetPropertyQualifierSet, LPCWSTR, IWbemQualifierSet**)
+    SIM_UNUSED(Clone, IWbemClassObject**)
+    SIM_UNUSED(GetObjectText, LONG, BSTR*)
+    SIM_UNUSED(SpawnDerivedClass, LONG, IWbemClassObject**)
+    SIM_UNUSED(CompareTo, LONG, IWbemClassObject*)
+    SIM_UNUSED(GetPropertyOrigin, LPCWSTR, BSTR*)
+    SIM_UNUSED(InheritsFrom, LPCWSTR)
+    SIM_UNUSED(PutMethod, LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*)
+    SIM_UNUSED(DeleteMethod, LPCWSTR)
+    SIM_UNUSED(BeginMethodEnumeration, LONG)
+    SIM_UNUSED(NextMethod, LONG, BSTR*, IWbemClassObject**, IWbemClassObject**)
+    SIM_UNUSED(EndMethodEnumeration)
+    SIM_UNUSED(GetMethodQualifierSet, LPCWSTR, IWbemQualifierSet**)
+    SIM_UNUSED(GetMethodOrigin, LPCWSTR, BSTR*)
+};
+
+#undef SIM_UNUSED
 
 // The class factory that DllGetClassObject hands out: it makes locators.
 class SimClassFactory final : public SimUnknown<IClassFactory> {
@@ -110,14 +304,12 @@ private:
     bool m_abandoned = false;
 };
 
-// Runs the work after delayMs on a thread of its own, the DLL kept loaded until it is done.
-void SimRunLater(DWORD delayMs, std::function<void()> work);
-
 // Makes the call-result object of a semi-synchronous call; id receives its number for the log.
 IWbemCallResult* SimCreateCallResult(std::shared_ptr<SimSession> session, std::shared_ptr<SimPendingAnswer> answer,
                                      long& id);
 
-// Answers a call: at once (delay 0), after the delay on a worker thread, or never.
+// Answers a call: at once (delay 0), after the delay on a worker thread of its own (the DLL kept loaded
+// until it is done), or never.
 void SimAnswerLater(const SimAnswer& answer, std::function<void()> work);
 
 // Waits for a synchronous call's answer: the delay, or for ever when it never comes.
@@ -127,7 +319,7 @@ void SimWaitForAnswer(const SimAnswer& answer);
 enum class SimObjectKind { Class, Instance, InSignature, OutSignature, InParams, OutParams };
 
 // A class definition, instance or parameter object, with its properties and (for the class) its methods.
-class SimClassObject final : public SimObject<IWbemClassObject> {
+class SimClassObject final : public SimClassObjectBase<SimObject<IWbemClassObject>> {
 public:
     // The class definition of TolvekManagement.
     static SimClassObject* MakeClass(std::shared_ptr<SimSession> session);
@@ -145,37 +337,12 @@ public:
     const VARIANT* Property(const wchar_t* name) const;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-
-    HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet** ppQualSet) override;
     HRESULT STDMETHODCALLTYPE Get(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE* pType,
                                   LONG* plFlavor) override;
     HRESULT STDMETHODCALLTYPE Put(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE Type) override;
-    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR wszName) override;
-    HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR wszQualifierName, LONG lFlags, VARIANT* pQualifierVal,
-                                       SAFEARRAY** pNames) override;
-    HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG lEnumFlags) override;
-    HRESULT STDMETHODCALLTYPE Next(LONG lFlags, BSTR* strName, VARIANT* pVal, CIMTYPE* pType,
-                                   LONG* plFlavor) override;
-    HRESULT STDMETHODCALLTYPE EndEnumeration() override;
-    HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR wszProperty, IWbemQualifierSet** ppQualSet) override;
-    HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject** ppCopy) override;
-    HRESULT STDMETHODCALLTYPE GetObjectText(LONG lFlags, BSTR* pstrObjectText) override;
-    HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG lFlags, IWbemClassObject** ppNewClass) override;
     HRESULT STDMETHODCALLTYPE SpawnInstance(LONG lFlags, IWbemClassObject** ppNewInstance) override;
-    HRESULT STDMETHODCALLTYPE CompareTo(LONG lFlags, IWbemClassObject* pCompareTo) override;
-    HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR wszName, BSTR* pstrClassName) override;
-    HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR strAncestor) override;
     HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR wszName, LONG lFlags, IWbemClassObject** ppInSignature,
                                         IWbemClassObject** ppOutSignature) override;
-    HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR wszName, LONG lFlags, IWbemClassObject* pInSignature,
-                                        IWbemClassObject* pOutSignature) override;
-    HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR wszName) override;
-    HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG lEnumFlags) override;
-    HRESULT STDMETHODCALLTYPE NextMethod(LONG lFlags, BSTR* pstrName, IWbemClassObject** ppInSignature,
-                                         IWbemClassObject** ppOutSignature) override;
-    HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override;
-    HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR wszMethod, IWbemQualifierSet** ppQualSet) override;
-    HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR wszMethodName, BSTR* pstrClassName) override;
 
 private:
     struct Prop {

@@ -3,6 +3,7 @@
 
 #include "sim/SimModule.h"
 
+#include <objbase.h>
 #include <wbemidl.h>
 
 #include <cwchar>
@@ -14,6 +15,7 @@ constexpr wchar_t kScenarioSection[] = L"Scenario";
 constexpr wchar_t kStateSection[] = L"Firmware";
 constexpr wchar_t kStateKey[] = L"StatusWord";
 constexpr wchar_t kMemoryOnly[] = L"none";
+constexpr wchar_t kEveryCall[] = L"*";  // the script that every call reaching the firmware also takes
 
 // Guards the log files and the module's log path between threads of one process.
 CRITICAL_SECTION g_logLock;
@@ -47,13 +49,12 @@ constexpr NamedCode kNamedCodes[] = {
     {L"WBEM_S_FALSE", WBEM_S_FALSE},
     {L"E_FAIL", 0x80004005UL},
     {L"E_ACCESSDENIED", 0x80070005UL},
+    {L"E_NOINTERFACE", 0x80004002UL},
     {L"WBEM_E_FAILED", WBEM_E_FAILED},
     {L"WBEM_E_NOT_FOUND", WBEM_E_NOT_FOUND},
     {L"WBEM_E_ACCESS_DENIED", WBEM_E_ACCESS_DENIED},
     {L"WBEM_E_INVALID_PARAMETER", WBEM_E_INVALID_PARAMETER},
-    {L"WBEM_E_INVALID_NAMESPACE", WBEM_E_INVALID_NAMESPACE},
     {L"WBEM_E_INVALID_CLASS", WBEM_E_INVALID_CLASS},
-    {L"WBEM_E_INVALID_QUERY", WBEM_E_INVALID_QUERY},
     {L"WBEM_E_NOT_SUPPORTED", WBEM_E_NOT_SUPPORTED},
     {L"WBEM_E_TRANSPORT_FAILURE", WBEM_E_TRANSPORT_FAILURE},
     {L"WBEM_E_TIMED_OUT", WBEM_E_TIMED_OUT},
@@ -61,16 +62,13 @@ constexpr NamedCode kNamedCodes[] = {
     {L"WBEM_E_SHUTTING_DOWN", WBEM_E_SHUTTING_DOWN},
     {L"WBEM_E_SERVER_TOO_BUSY", WBEM_E_SERVER_TOO_BUSY},
     {L"WBEM_E_INVALID_METHOD", WBEM_E_INVALID_METHOD},
-    {L"WBEM_E_INVALID_METHOD_PARAMETERS", WBEM_E_INVALID_METHOD_PARAMETERS},
     {L"WBEM_E_TYPE_MISMATCH", WBEM_E_TYPE_MISMATCH},
-    {L"WBEM_E_OUT_OF_MEMORY", WBEM_E_OUT_OF_MEMORY},
     {L"RPC_E_DISCONNECTED", 0x80010108UL},
+    {L"RPC_E_SERVER_DIED", 0x80010007UL},
+    {L"RPC_E_SERVER_DIED_DNE", 0x80010012UL},
     {L"RPC_S_SERVER_UNAVAILABLE", 0x800706BAUL},
+    {L"RPC_E_CALL_REJECTED", 0x80010001UL},
 };
-
-// The call kinds whose answers a scenario may script with Answers.<kind>.
-constexpr const wchar_t* kScriptedKinds[] = {L"ConnectServer", L"ExecQuery", L"Next", L"GetObject",
-                                             L"device_status", L"device_ctrl"};
 
 // A number written in decimal or with 0x in hexadecimal; fallback when the text is no number.
 long long ParseNumber(const std::wstring& text, long long fallback) {
@@ -81,12 +79,11 @@ long long ParseNumber(const std::wstring& text, long long fallback) {
     return end != nullptr && *end == L'\0' ? value : fallback;
 }
 
-// An HRESULT key: a number or one of the named codes.
-HRESULT ScenarioCode(const std::wstring& file, const wchar_t* key, HRESULT fallback) {
-    const std::wstring text = ScenarioText(file, key, L"");
+// An HRESULT written as a number or as one of the named codes.
+HRESULT CodeFromText(const std::wstring& text) {
     for (const NamedCode& named : kNamedCodes)
         if (_wcsicmp(text.c_str(), named.name) == 0) return static_cast<HRESULT>(named.code);
-    return static_cast<HRESULT>(static_cast<unsigned long>(ParseNumber(text, static_cast<unsigned long>(fallback))));
+    return static_cast<HRESULT>(static_cast<unsigned long>(ParseNumber(text, 0)));
 }
 
 // The answers of one Answers.<kind> key: "answer, answer, ...", each "never" or "[code][@ms]", the last
@@ -97,10 +94,8 @@ SimScript ParseScript(const std::wstring& text) {
     while (from < text.size()) {
         size_t comma = text.find(L',', from);
         if (comma == std::wstring::npos) comma = text.size();
-        std::wstring item = text.substr(from, comma - from);
+        std::wstring item = SimTrim(text.substr(from, comma - from));
         from = comma + 1;
-        item.erase(0, item.find_first_not_of(L" \t"));
-        item.erase(item.find_last_not_of(L" \t") + 1);
         if (item.empty()) continue;
         script.repeatLast = item.back() == L'*';
         if (script.repeatLast) item.pop_back();
@@ -111,12 +106,8 @@ SimScript ParseScript(const std::wstring& text) {
             const size_t at = item.find(L'@');
             const std::wstring code = item.substr(0, at);
             if (at != std::wstring::npos) answer.delayMs = static_cast<DWORD>(ParseNumber(item.substr(at + 1), 0));
-            if (!code.empty()) {
-                answer.hasCode = true;
-                answer.hr = static_cast<HRESULT>(static_cast<unsigned long>(ParseNumber(code, 0)));
-                for (const NamedCode& named : kNamedCodes)
-                    if (_wcsicmp(code.c_str(), named.name) == 0) answer.hr = static_cast<HRESULT>(named.code);
-            }
+            answer.hasCode = !code.empty();
+            if (answer.hasCode) answer.hr = CodeFromText(code);
         }
         script.answers.push_back(answer);
     }
@@ -128,6 +119,12 @@ std::wstring KindKey(const wchar_t* kind) {
     std::wstring key(kind != nullptr ? kind : L"");
     for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
     return key;
+}
+
+// The next answer of a script (the normal one when there is none left).
+SimAnswer TakeAnswer(SimScript& script) {
+    if (script.next < script.answers.size()) return script.answers[script.next++];
+    return script.repeatLast && !script.answers.empty() ? script.answers.back() : SimAnswer();
 }
 
 // A numeric key.
@@ -198,6 +195,19 @@ std::wstring FieldText(const wchar_t* text) {
 
 }  // namespace
 
+std::wstring SimTrim(const std::wstring& text) {
+    const size_t first = text.find_first_not_of(L" \t");
+    const size_t last = text.find_last_not_of(L" \t");
+    return first == std::wstring::npos ? std::wstring() : text.substr(first, last - first + 1);
+}
+
+const wchar_t* SimApartmentName() {
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (FAILED(::CoGetApartmentType(&type, &qualifier))) return L"none";
+    return type == APTTYPE_STA || type == APTTYPE_MAINSTA ? L"sta" : L"mta";
+}
+
 void SimLogInit() { ::InitializeCriticalSection(&g_logLock); }
 
 std::shared_ptr<SimSession> SimSession::Open() {
@@ -212,19 +222,10 @@ std::shared_ptr<SimSession> SimSession::Open() {
     if (_wcsicmp(s.statePath.c_str(), kMemoryOnly) == 0) s.statePath.clear();
 
     s.initialStatus = static_cast<DWORD>(ScenarioNumber(file, L"InitialStatus", s.initialStatus));
-    s.connectHr = ScenarioCode(file, L"ConnectHr", S_OK);
     s.instances = static_cast<int>(ScenarioNumber(file, L"Instances", 1));
     if (s.instances < 0) s.instances = 0;
     s.missingPath = ScenarioNumber(file, L"MissingPath", 0) != 0;
-    s.execQueryHr = ScenarioCode(file, L"ExecQueryHr", S_OK);
     s.resetRewinds = ScenarioNumber(file, L"ResetRewinds", 0) != 0;
-    s.getObjectHr = ScenarioCode(file, L"GetObjectHr", S_OK);
-    s.getMethodHr = ScenarioCode(file, L"GetMethodHr", S_OK);
-    s.spawnInstanceHr = ScenarioCode(file, L"SpawnInstanceHr", S_OK);
-    s.execMethodFailures = static_cast<int>(ScenarioNumber(file, L"ExecMethodFailures", 0));
-    s.execMethodFailHr = ScenarioCode(file, L"ExecMethodFailHr", s.execMethodFailHr);
-    s.execMethodFailOnly = ScenarioText(file, L"ExecMethodFailOnly", L"");
-    s.failuresPerCall = ScenarioNumber(file, L"ExecMethodFailuresPerCall", 0) != 0;
     const std::wstring word = ScenarioText(file, L"StatusWord", L"");
     s.fixedStatus = !word.empty();
     s.statusWord = std::wcstoull(word.c_str(), nullptr, 0);
@@ -232,11 +233,12 @@ std::shared_ptr<SimSession> SimSession::Open() {
     s.statusMissing = _wcsicmp(type.c_str(), L"MISSING") == 0;
     for (const NamedType& named : kNamedTypes)
         if (_wcsicmp(type.c_str(), named.name) == 0) s.statusType = named.type;
-    s.latencyMs = static_cast<DWORD>(ScenarioNumber(file, L"LatencyMs", 0));
-    for (const wchar_t* kind : kScriptedKinds) {
-        const std::wstring text = ScenarioText(file, (std::wstring(L"Answers.") + kind).c_str(), L"");
-        if (!text.empty()) s.scripts[KindKey(kind)] = ParseScript(text);
+    for (const SimCallKind& kind : kSimCallKinds) {
+        const std::wstring text = ScenarioText(file, (std::wstring(L"Answers.") + kind.name).c_str(), L"");
+        if (!text.empty()) s.scripts[KindKey(kind.name)] = ParseScript(text);
     }
+    const std::wstring every = ScenarioText(file, L"Answers.*", L"");
+    if (!every.empty()) s.scripts[kEveryCall] = ParseScript(every);
     s.probeDll = ScenarioText(file, L"ProbeDll", L"");
 
     auto session = std::make_shared<SimSession>(std::move(s));
@@ -249,16 +251,30 @@ std::shared_ptr<SimSession> SimSession::Open() {
 }
 
 SimSession::SimSession(SimScenario scenario)
-    : m_scenario(std::move(scenario)), m_memoryState(m_scenario.initialStatus) {}
+    : m_scenario(std::move(scenario)), m_memoryState(m_scenario.initialStatus) {
+    ::InitializeCriticalSection(&m_lock);
+}
+
+SimSession::~SimSession() { ::DeleteCriticalSection(&m_lock); }
 
 SimAnswer SimSession::NextAnswer(const wchar_t* kind) {
-    SimAnswer normal;
-    normal.delayMs = m_scenario.latencyMs;
-    const auto found = m_scenario.scripts.find(KindKey(kind));
-    if (found == m_scenario.scripts.end()) return normal;
-    SimScript& script = found->second;
-    if (script.next < script.answers.size()) return script.answers[script.next++];
-    return script.repeatLast && !script.answers.empty() ? script.answers.back() : normal;
+    ::EnterCriticalSection(&m_lock);
+    const std::wstring key = KindKey(kind);
+    const auto own = m_scenario.scripts.find(key);
+    SimAnswer answer = own != m_scenario.scripts.end() ? TakeAnswer(own->second) : SimAnswer();
+    bool reachesFirmware = false;
+    for (const SimCallKind& known : kSimCallKinds)
+        if (key == KindKey(known.name)) reachesFirmware = known.reachesFirmware;
+    const auto every = m_scenario.scripts.find(kEveryCall);
+    if (reachesFirmware && every != m_scenario.scripts.end()) {
+        // A cold or slow firmware delays the call on top of what its own script says.
+        const SimAnswer extra = TakeAnswer(every->second);
+        answer.never = answer.never || extra.never;
+        answer.delayMs += extra.delayMs;
+        if (!answer.hasCode && extra.hasCode) answer.hasCode = true, answer.hr = extra.hr;
+    }
+    ::LeaveCriticalSection(&m_lock);
+    return answer;
 }
 
 DWORD SimSession::ReadState() const {
@@ -277,24 +293,11 @@ void SimSession::WriteState(DWORD statusWord) {
     ::WritePrivateProfileStringW(kStateSection, kStateKey, text, m_scenario.statePath.c_str());
 }
 
-void SimSession::NoteInParamsSpawned() {
-    if (m_scenario.failuresPerCall) m_failedAttempts = 0;
-}
+SimLogLine::SimLogLine(const SimSession& session, const wchar_t* event)
+    : SimLogLine(session.scenario().logPath.c_str(), event) {}
 
-bool SimSession::ExecMethodAttemptFails(const wchar_t* methodName) {
-    if (!m_scenario.execMethodFailOnly.empty() &&
-        (methodName == nullptr || _wcsicmp(methodName, m_scenario.execMethodFailOnly.c_str()) != 0))
-        return false;
-    if (m_scenario.execMethodFailures < 0) return true;
-    if (m_failedAttempts >= m_scenario.execMethodFailures) return false;
-    ++m_failedAttempts;
-    return true;
-}
-
-void SimSession::Append(const std::wstring& line) const { AppendToFile(m_scenario.logPath.c_str(), line); }
-
-SimLogLine::SimLogLine(const SimSession& session, const wchar_t* event) : m_session(session) {
-    if (session.scenario().logPath.empty()) return;  // nothing is formatted for a session without a log
+SimLogLine::SimLogLine(const wchar_t* logPath, const wchar_t* event) : m_path(logPath) {
+    if (m_path[0] == L'\0') return;  // nothing is formatted for a session without a log
     m_line = L"t=" + std::to_wstring(NowMs()) + L"\tpid=" + std::to_wstring(::GetCurrentProcessId()) + L"\t" +
              event;
 }
@@ -322,29 +325,18 @@ SimLogLine& SimLogLine::Id(const wchar_t* key, long id) {
 SimLogLine& SimLogLine::Value(const VARIANT* value) {
     if (value == nullptr) return Text(L"vt", nullptr).Text(L"value", nullptr);
     Int(L"vt", V_VT(value));
-    switch (V_VT(value)) {
-    case VT_EMPTY: return Text(L"value", L"<empty>");
-    case VT_NULL: return Text(L"value", L"<null>");
-    case VT_BSTR: return Text(L"value", V_BSTR(value));
-    case VT_I1: return Int(L"value", V_I1(value));
-    case VT_I2: return Int(L"value", V_I2(value));
-    case VT_I4: return Int(L"value", V_I4(value));
-    case VT_INT: return Int(L"value", V_INT(value));
-    case VT_I8: return Int(L"value", V_I8(value));
-    case VT_UI1: return Int(L"value", V_UI1(value));
-    case VT_UI2: return Int(L"value", V_UI2(value));
-    case VT_UI4: return Int(L"value", V_UI4(value));
-    case VT_UINT: return Int(L"value", V_UINT(value));
-    case VT_UI8: return Text(L"value", std::to_wstring(V_UI8(value)).c_str());
-    case VT_R4: return Text(L"value", std::to_wstring(V_R4(value)).c_str());
-    case VT_R8: return Text(L"value", std::to_wstring(V_R8(value)).c_str());
-    case VT_BOOL: return Text(L"value", V_BOOL(value) != VARIANT_FALSE ? L"true" : L"false");
-    default: return Text(L"value", L"<other>");
-    }
+    if (V_VT(value) == VT_EMPTY || V_VT(value) == VT_NULL) return Text(L"value", V_VT(value) == VT_EMPTY ? L"<empty>" : L"<null>");
+    VARIANT text;  // numbers in decimal, VT_BOOL as True or False, VT_BSTR as it is
+    ::VariantInit(&text);
+    const bool shown = SUCCEEDED(::VariantChangeTypeEx(&text, const_cast<VARIANT*>(value), LOCALE_INVARIANT,
+                                                       VARIANT_ALPHABOOL, VT_BSTR));
+    Text(L"value", shown ? V_BSTR(&text) : L"<other>");
+    ::VariantClear(&text);
+    return *this;
 }
 
 void SimLogLine::Write() {
-    if (!m_line.empty()) m_session.Append(m_line);
+    if (!m_line.empty()) AppendToFile(m_path, m_line);
 }
 
 void SimModuleLog(const wchar_t* event, LONG live, HRESULT hr, bool withHr, const wchar_t* kinds) {
@@ -352,15 +344,9 @@ void SimModuleLog(const wchar_t* event, LONG live, HRESULT hr, bool withHr, cons
     wchar_t path[MAX_PATH * 2];
     lstrcpynW(path, g_moduleLogPath, MAX_PATH * 2);
     ::LeaveCriticalSection(&g_logLock);
-    if (path[0] == L'\0') return;
-    std::wstring line = L"t=" + std::to_wstring(NowMs()) + L"\tpid=" + std::to_wstring(::GetCurrentProcessId()) +
-                        L"\t" + event + L"\tlive=" + std::to_wstring(live);
-    if (withHr) {
-        wchar_t code[16];
-        _snwprintf(code, 15, L"0x%lx", static_cast<unsigned long>(hr));
-        code[15] = L'\0';
-        line += std::wstring(L"\thr=") + code;
-    }
-    if (kinds != nullptr) line += std::wstring(L"\tkinds=") + (kinds[0] != L'\0' ? kinds : L"<none>");
-    AppendToFile(path, line);
+    SimLogLine line(path, event);
+    line.Int(L"live", live);
+    if (withHr) line.Hex(L"hr", static_cast<unsigned long>(hr));
+    if (kinds != nullptr) line.Text(L"kinds", kinds[0] != L'\0' ? kinds : L"<none>");
+    line.Write();
 }

@@ -27,31 +27,35 @@ struct SimScript {
     size_t next = 0;
 };
 
-// What a scenario file asks of the simulated firmware; the defaults are one healthy instance.
+// What a scenario file asks of the simulated firmware; the defaults are one healthy instance. What the
+// firmware holds is given by its own keys; how its calls answer (codes, delays, stalls) only by the
+// Answers.<kind> scripts.
 struct SimScenario {
     std::wstring scenarioPath;  // the scenario file read, empty when none was named
     std::wstring logPath;       // the call log; empty: no log
     std::wstring statePath;     // the state file; empty: the state lives in memory only
     DWORD initialStatus = 0x10000;  // the state when the state file holds none: present, off
-    HRESULT connectHr = S_OK;       // ConnectServer's answer (a success code still hands back the namespace)
     int instances = 1;
     bool missingPath = false;       // instances without __PATH
-    HRESULT execQueryHr = S_OK;     // a failure: ExecQuery hands back no enumerator
     bool resetRewinds = false;      // Reset rewinds even a forward-only enumerator
-    HRESULT getObjectHr = S_OK;     // failure: no class definition; success other than S_OK: both
-    HRESULT getMethodHr = S_OK;
-    HRESULT spawnInstanceHr = S_OK;
-    int execMethodFailures = 0;     // ExecMethod attempts that fail before one succeeds; -1: all fail
-    HRESULT execMethodFailHr = static_cast<HRESULT>(0x80041001);  // WBEM_E_FAILED
-    std::wstring execMethodFailOnly;  // only this method's attempts fail (empty: both)
-    bool failuresPerCall = false;     // the failure count starts again with each new in-parameter object
-    bool fixedStatus = false;         // device_status reports statusWord whatever the state
-    ULONGLONG statusWord = 0;         // 64 bits, for the wide VARIANT types
-    VARTYPE statusType = VT_I4;       // type in which device_status hands back ctrl_param
-    bool statusMissing = false;       // device_status hands back no ctrl_param at all
-    DWORD latencyMs = 0;              // how long every call that reaches the firmware takes to answer
+    bool fixedStatus = false;       // device_status reports statusWord whatever the state
+    ULONGLONG statusWord = 0;       // 64 bits, for the wide VARIANT types
+    VARTYPE statusType = VT_I4;     // type in which device_status hands back ctrl_param
+    bool statusMissing = false;     // device_status hands back no ctrl_param at all
     std::map<std::wstring, SimScript> scripts;  // Answers.<kind>: per call kind, lower case
-    std::wstring probeDll;            // a DLL name: the log tells where the hosting process would load it from
+    std::wstring probeDll;          // a DLL name: the log tells where the hosting process would load it from
+};
+
+// The call kinds whose answers a scenario may script. The calls marked as reaching the firmware also
+// take the answers of the script "*" (a cold start, a slow machine), whichever their kind.
+struct SimCallKind {
+    const wchar_t* name;
+    bool reachesFirmware;
+};
+constexpr SimCallKind kSimCallKinds[] = {
+    {L"ConnectServer", true}, {L"ExecQuery", true},      {L"Next", true},          {L"GetObject", true},
+    {L"device_status", true}, {L"device_ctrl", true},    {L"GetMethod", false},    {L"SpawnInstance", false},
+    {L"SetBlanket", false},
 };
 
 // The shared state of one locator and everything made from it.
@@ -61,11 +65,14 @@ public:
     static std::shared_ptr<SimSession> Open();
 
     explicit SimSession(SimScenario scenario);
+    ~SimSession();
+    SimSession(const SimSession&) = delete;
+    SimSession& operator=(const SimSession&) = delete;
 
     const SimScenario& scenario() const { return m_scenario; }
 
-    // How the firmware answers this call of a kind (ConnectServer, ExecQuery, Next, GetObject or a
-    // method's name): the next scripted answer, or the normal one after the scenario's latency.
+    // How the firmware answers this call of a kind (one of kSimCallKinds, or a method's name): its next
+    // scripted answer, delayed further by the next answer of "*" when the call reaches the firmware.
     SimAnswer NextAnswer(const wchar_t* kind);
 
     // The feature's status word as the firmware keeps it (persisted in the state file).
@@ -74,19 +81,10 @@ public:
     // Stores a new status word.
     void WriteState(DWORD statusWord);
 
-    // A new in-parameter object was spawned: with per-call failures, the count starts again.
-    void NoteInParamsSpawned();
-
-    // Whether this ExecMethod attempt of the method is one the scenario makes fail.
-    bool ExecMethodAttemptFails(const wchar_t* methodName);
-
-    // Appends one finished line to the call log (no-op without a log).
-    void Append(const std::wstring& line) const;
-
 private:
     SimScenario m_scenario;
     DWORD m_memoryState;
-    int m_failedAttempts = 0;
+    mutable CRITICAL_SECTION m_lock;  // calls arrive from the caller's threads and from the answering workers
 };
 
 // Builds one line of the call log: "t=<ms>\tpid=<id>\t<Event>\tkey=value...", written by Write.
@@ -94,6 +92,8 @@ private:
 class SimLogLine {
 public:
     SimLogLine(const SimSession& session, const wchar_t* event);
+    // A line of the log file at logPath (empty: no log), which must outlive the line.
+    SimLogLine(const wchar_t* logPath, const wchar_t* event);
     SimLogLine(SimLogLine&&) = default;
     SimLogLine(const SimLogLine&) = delete;
     SimLogLine& operator=(const SimLogLine&) = delete;
@@ -112,7 +112,7 @@ public:
     void Write();
 
 private:
-    const SimSession& m_session;
+    const wchar_t* m_path;
     std::wstring m_line;
 };
 
@@ -122,3 +122,9 @@ void SimModuleLog(const wchar_t* event, LONG live, HRESULT hr, bool withHr, cons
 
 // Ready the module's log lock (DLL attach).
 void SimLogInit();
+
+// Text without its leading and trailing blanks and tabs.
+std::wstring SimTrim(const std::wstring& text);
+
+// The apartment of the calling thread, as the log names it: "mta", "sta" or "none".
+const wchar_t* SimApartmentName();

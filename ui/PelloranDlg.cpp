@@ -104,16 +104,16 @@ BOOL CPelloranDlg::OnInitDialog() {
     CheckDlgButton(IDC_ADAPTER_MODE, BST_CHECKED);
     CheckDlgButton(IDC_ADAPTER_BATTERY_MODE, BST_UNCHECKED);
 
-    InitComSecurity();
+    m_bComInitialized = InitComSecurity();
     g_pWmiClient = new (std::nothrow) WmiClient();
     if (g_pWmiClient == nullptr) return FALSE;
 
+    // Whatever the firmware does, it holds up the start for the start-up's bound at most: the connection,
+    // the query and the calls below share that time.
+    const FirmwareTimeLimit startup(kStartupBoundMs);
+
     // Without a connection the dialog works on its own and never calls the firmware.
     if (!ConnectNamespace(L"root\\wmi")) return TRUE;
-
-    // Whatever the firmware does, it holds up the start for 3 s at most: the query and the calls below
-    // share that time.
-    const FirmwareTimeLimit startup(kFirmwareBoundMs);
 
     if (QueryInstances(L"TolvekManagement") == 0) {
         MessageBox(kNoManagementObject, kCaption, kFatalStyle);
@@ -195,7 +195,7 @@ void CPelloranDlg::OnDestroy() {
     int adapterOnly = IsDlgButtonChecked(IDC_ADAPTER_MODE) ? 1 : 0;
     AccessModePreference(MODE_PREFERENCE_WRITE, adapterOnly);
     ReleaseWmiObjects();  // COM objects go before COM ends; the client record itself stays
-    ::CoUninitialize();
+    if (m_bComInitialized) ::CoUninitialize();  // only the initialisation that was this dialog's own
     CDialog::OnDestroy();
 }
 

@@ -18,6 +18,7 @@ public:
     int m_nLanguage = 1;          // section of the language file
     std::wstring m_strDescription;
     HICON m_hIcon;
+    bool m_bComInitialized = false;  // the dialog's thread joined COM itself and leaves it when it ends
 
 protected:
     // Sets m_nLanguage from the language of the user's locale.

@@ -106,6 +106,29 @@ public:
     const std::wstring folder;
 };
 
+// The calls on WMI's proxies (the namespace, enumerators, call results) that were not preceded by a blanket
+// for their object in the caller's apartment (packet privacy, impersonation, NTLM, as Windows' WMI clients
+// set it), one line each; empty when every proxy got its blanket before its first call. A blanket that the
+// simulator refused still counts: the program must go on without it.
+inline std::string ProxyCallsWithoutBlanket(const std::vector<SimLogEntry>& log) {
+    std::map<std::string, std::string> blanketed;  // object -> apartments where it got one
+    std::string problems;
+    for (const SimLogEntry& line : log) {
+        const std::string where = line["this"] + "@" + line["apt"];
+        if (line.event == "SetBlanket") {
+            blanketed[where] = "yes";
+            if (!line["level"].empty() &&
+                line["authn"] + " " + line["authz"] + " " + line["principal"] + " " + line["level"] + " " + line["imp"] +
+                        " " + line["identity"] + " " + line["caps"] != "10 0 <null> 6 3 <null> 0x0")
+                problems += "a blanket of other values on " + where + "\n";
+        } else if ((line.event == "ExecQuery" || line.event == "GetObject" || line.event == "ExecMethod" ||
+                    line.event == "Next" || line.event == "GetResultObject") && blanketed.count(where) == 0) {
+            problems += line.event + " on " + where + " before its blanket\n";
+        }
+    }
+    return problems;
+}
+
 // The stored mode: its registry type and bytes (REG_NONE: no value), under the key the tool keeps it in.
 struct Stored {
     DWORD type;
@@ -172,6 +195,28 @@ public:
 
 private:
     PROCESS_INFORMATION m_info{};
+};
+
+// While it lives, every Pelloran.exe that starts on this desktop finds its user-interface thread already in
+// a single-threaded apartment, as an input method or a text service may leave it.
+class ApartmentAlreadyJoined {
+public:
+    ApartmentAlreadyJoined() : m_module(::LoadLibraryW(WinPath(PELLORAN_HOOK_PATH).c_str())) {
+        const auto hook = reinterpret_cast<HOOKPROC>(
+            reinterpret_cast<void*>(::GetProcAddress(m_module, "PelloranApartmentHook")));
+        if (hook != nullptr) m_hook = ::SetWindowsHookExW(WH_CBT, hook, m_module, 0 /* every thread */);
+    }
+    ~ApartmentAlreadyJoined() {
+        if (m_hook != nullptr) ::UnhookWindowsHookEx(m_hook);
+        if (m_module != nullptr) ::FreeLibrary(m_module);
+    }
+    ApartmentAlreadyJoined(const ApartmentAlreadyJoined&) = delete;
+    ApartmentAlreadyJoined& operator=(const ApartmentAlreadyJoined&) = delete;
+    bool active() const { return m_hook != nullptr; }
+
+private:
+    HMODULE m_module;
+    HHOOK m_hook = nullptr;
 };
 
 // A text of a file's version block, from the string table its translation names ("CompanyName", ...).

@@ -5,6 +5,7 @@
 #include "ui/PelloranDlg.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 namespace {
 
@@ -33,7 +34,7 @@ public:
 
 TEST(PelloranDlg, AboutEntryEndsTheSystemMenuAndTheDialogIconIsShownAndDragged) {
     testsupport::SimRun run(testsupport::FreshFolder("ui"));
-    run.Scenario("ConnectHr=WBEM_E_ACCESS_DENIED");
+    run.Scenario("Answers.ConnectServer=WBEM_E_ACCESS_DENIED");
     g_app.m_hInstance = ::GetModuleHandleW(nullptr);
     InspectedDialog dialog;
     g_app.m_pMainWnd = &dialog;
@@ -43,6 +44,33 @@ TEST(PelloranDlg, AboutEntryEndsTheSystemMenuAndTheDialogIconIsShownAndDragged) 
     const LRESULT icon = reinterpret_cast<LRESULT>(::LoadIconW(g_app.m_hInstance, MAKEINTRESOURCEW(IDI_PELLORAN)));
     EXPECT_TRUE(icon != 0 && dialog.icons == std::vector<LRESULT>(3, icon)) << "the big, small and drag icons";
     testsupport::Store({REG_NONE, ""});  // what closing the dialog stored
+}
+
+// The dialog ends COM on its thread exactly when it joined COM itself: a thread that something else had made
+// single-threaded stays so after the dialog, and one that had not joined is left as it was found.
+TEST(PelloranDlg, LeavesCOMOnlyWhenItJoinedItItself) {
+    testsupport::SimRun run(testsupport::FreshFolder("ui-com"));
+    run.Scenario("StatusWord=0x10001");
+    g_app.m_hInstance = ::GetModuleHandleW(nullptr);
+    for (const bool joinedBefore : {true, false}) {
+        SCOPED_TRACE(joinedBefore ? "joined before" : "not joined");
+        if (joinedBefore) {
+            ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        }
+        InspectedDialog dialog;
+        g_app.m_pMainWnd = &dialog;
+        ASSERT_EQ(dialog.DoModal(), IDOK);
+        APTTYPE type;
+        APTTYPEQUALIFIER qualifier;
+        if (joinedBefore) {
+            EXPECT_EQ(::CoGetApartmentType(&type, &qualifier), S_OK);
+            EXPECT_EQ(type, APTTYPE_MAINSTA) << "still the single-threaded apartment it was";
+            ::CoUninitialize();
+        }
+        EXPECT_EQ(::CoGetApartmentType(&type, &qualifier), CO_E_NOTINITIALIZED) << "COM left as it was found";
+    }
+    EXPECT_EQ(testsupport::ProxyCallsWithoutBlanket(run.Log()), "");
+    testsupport::Store({REG_NONE, ""});
 }
 
 }  // namespace
