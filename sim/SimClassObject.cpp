@@ -226,8 +226,7 @@ HRESULT STDMETHODCALLTYPE SimClassObject::GetMethod(LPCWSTR wszName, LONG lFlags
     SimClassObject* in = nullptr;
     SimClassObject* out = nullptr;
 
-    const SimAnswer answer = m_session->NextAnswer(L"GetMethod");
-    SimWaitForAnswer(answer);
+    const SimAnswer answer = m_session->NextAnswer(L"GetMethod");  // in hand: at once, whatever the delay
     HRESULT hr = answer.hasCode ? answer.hr : S_OK;
     const bool known = wszName != nullptr &&
                        (_wcsicmp(wszName, kSimMethodStatus) == 0 || _wcsicmp(wszName, kSimMethodControl) == 0);
@@ -252,8 +251,7 @@ HRESULT STDMETHODCALLTYPE SimClassObject::SpawnInstance(LONG lFlags, IWbemClassO
     SimLogLine line = Call(L"SpawnInstance");
     line.Hex(L"flags", static_cast<unsigned long>(lFlags));
     SimClassObject* spawned = nullptr;
-    const SimAnswer answer = m_session->NextAnswer(L"SpawnInstance");
-    SimWaitForAnswer(answer);
+    const SimAnswer answer = m_session->NextAnswer(L"SpawnInstance");  // in hand: at once, whatever the delay
     HRESULT hr = answer.hasCode ? answer.hr : S_OK;
     if (ppNewInstance == nullptr) {
         hr = WBEM_E_INVALID_PARAMETER;

@@ -95,7 +95,7 @@ public:
     // The blanket: every field logged; the scenario may refuse it (nothing is set then).
     HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown* proxy, DWORD authn, DWORD authz, OLECHAR* principal, DWORD level,
                                          DWORD impersonation, void* identity, DWORD capabilities) override {
-        SimLogLine line = this->Call(L"SetBlanket");
+        SimLogLine line = this->Call(L"SetBlanket");  // a local call: at once, whatever a delay the script gives
         line.Text(L"apt", SimApartmentName()).Int(L"authn", authn).Int(L"authz", authz).Text(L"principal", principal)
             .Int(L"level", level).Int(L"imp", impersonation).Text(L"identity", identity != nullptr ? L"<given>" : nullptr)
             .Hex(L"caps", capabilities);

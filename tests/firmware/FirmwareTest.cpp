@@ -10,6 +10,7 @@
 #include <memory>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 using namespace testsupport;
 
@@ -17,6 +18,46 @@ namespace {
 
 const std::string kPath = "\\\\SIMULATOR\\root\\wmi:TolvekManagement.InstanceName=\"Tolvek_";
 constexpr int kUnwritten = 0x7777;  // a status word no call may leave behind
+
+// The arguments this program last passed to CoInitializeSecurity while its import was taken over (Wine's own
+// sets nothing and answers S_OK whatever it is given, so only the call itself can be seen).
+std::vector<ULONG_PTR> g_securityArguments;
+HRESULT WINAPI RecordSecurity(PSECURITY_DESCRIPTOR sd, LONG services, SOLE_AUTHENTICATION_SERVICE* list, void* reserved1,
+                              DWORD level, DWORD impersonation, void* authentication, DWORD capabilities, void* reserved3) {
+    g_securityArguments = {ULONG_PTR(sd), ULONG_PTR(services), ULONG_PTR(list), ULONG_PTR(reserved1), level,
+                           impersonation, ULONG_PTR(authentication), capabilities, ULONG_PTR(reserved3)};
+    return S_OK;
+}
+
+// While it lives, this executable's calls of an imported function go to another one: its import address table
+// entry is swapped, and swapped back at the end.
+class ImportTakenOver {
+public:
+    ImportTakenOver(const char* dll, const char* function, void* replacement) {
+        void* original = reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA(dll), function));
+        auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); import->Name != 0; ++import)
+            for (auto* entry = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk); entry->u1.Function != 0; ++entry)
+                if (reinterpret_cast<void*>(entry->u1.Function) == original) m_entry = &entry->u1.Function;
+        if (m_entry != nullptr) Swap(reinterpret_cast<ULONG_PTR>(replacement));
+    }
+    ~ImportTakenOver() {
+        if (m_entry != nullptr) Swap(m_original);
+    }
+    bool active() const { return m_entry != nullptr; }
+
+private:
+    void Swap(ULONG_PTR value) {
+        DWORD protection = 0;
+        ::VirtualProtect(m_entry, sizeof(*m_entry), PAGE_READWRITE, &protection);
+        m_original = std::exchange(*m_entry, value);
+        ::VirtualProtect(m_entry, sizeof(*m_entry), protection, &protection);
+    }
+    decltype(IMAGE_THUNK_DATA::u1.Function)* m_entry = nullptr;
+    ULONG_PTR m_original = 0;
+};
 
 class FirmwareTest : public ::testing::Test {
 protected:
@@ -55,6 +96,9 @@ TEST_F(FirmwareTest, ComInTheMultithreadedApartmentAndOnlySOkFromConnectServerAs
 TEST_F(FirmwareTest, AThreadAlreadySingleThreadedGetsEveryStepWorking) {
     std::unique_ptr<SimRun> run;
     std::vector<int> results;
+    const ImportTakenOver security("ole32.dll", "CoInitializeSecurity", reinterpret_cast<void*>(&RecordSecurity));
+    ASSERT_TRUE(security.active());
+    g_securityArguments.clear();
     std::thread([&] {
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         results.push_back(InitComSecurity());
@@ -71,6 +115,9 @@ TEST_F(FirmwareTest, AThreadAlreadySingleThreadedGetsEveryStepWorking) {
         ::CoUninitialize();
     }).join();
     EXPECT_EQ(results, (std::vector<int>{false, 1, 65539, S_OK, S_OK}));
+    EXPECT_EQ(g_securityArguments, (std::vector<ULONG_PTR>{0, ULONG_PTR(-1), 0, 0, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                                                           RPC_C_IMP_LEVEL_IMPERSONATE, 0, EOAC_SECURE_REFS, 0}))
+        << "the process's security is still set, as the program always sets it";
     const std::vector<SimLogEntry> log = run->Log();
     EXPECT_EQ(ProxyCallsWithoutBlanket(log), "");
     std::string apartments;
