@@ -33,3 +33,10 @@ constexpr int kKeyOnText = 9;              // Enable button, and the state while
 constexpr int kKeyOffText = 10;            // Disable button, and the state while off
 constexpr int kKeyAdapterMode = 11;        // "Adapter Mode" radio button
 constexpr int kKeyAdapterBatteryMode = 12; // "Adapter + Battery Mode" radio button
+constexpr int kKeyChangeNotApplied = 13;   // message after a change the firmware did not apply
+constexpr int kKeyNotAvailable = 14;       // the state while the firmware cannot be reached or read
+
+// The English texts of keys 13 and 14, shown when the language file has none.
+constexpr wchar_t kEnglishChangeNotApplied[] =
+    L"The change was not applied. Pelloran now shows the current state of USB Charging.";
+constexpr wchar_t kEnglishNotAvailable[] = L"Not available";

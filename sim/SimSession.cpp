@@ -1,6 +1,7 @@
 // The scenario file, the persisted feature state and the call log of the simulated firmware.
 #include "sim/SimSession.h"
 
+#include "sim/SimCodes.h"
 #include "sim/SimModule.h"
 
 #include <objbase.h>
@@ -39,37 +40,6 @@ std::wstring ScenarioText(const std::wstring& file, const wchar_t* key, const wc
     return std::wcscmp(buffer, kMissing) == 0 ? std::wstring(fallback) : std::wstring(buffer);
 }
 
-// The codes a scenario may name instead of writing the number.
-struct NamedCode {
-    const wchar_t* name;
-    unsigned long code;  // the WBEM codes are unsigned enumerators
-};
-constexpr NamedCode kNamedCodes[] = {
-    {L"S_OK", S_OK},
-    {L"WBEM_S_FALSE", WBEM_S_FALSE},
-    {L"E_FAIL", 0x80004005UL},
-    {L"E_ACCESSDENIED", 0x80070005UL},
-    {L"E_NOINTERFACE", 0x80004002UL},
-    {L"WBEM_E_FAILED", WBEM_E_FAILED},
-    {L"WBEM_E_NOT_FOUND", WBEM_E_NOT_FOUND},
-    {L"WBEM_E_ACCESS_DENIED", WBEM_E_ACCESS_DENIED},
-    {L"WBEM_E_INVALID_PARAMETER", WBEM_E_INVALID_PARAMETER},
-    {L"WBEM_E_INVALID_CLASS", WBEM_E_INVALID_CLASS},
-    {L"WBEM_E_NOT_SUPPORTED", WBEM_E_NOT_SUPPORTED},
-    {L"WBEM_E_TRANSPORT_FAILURE", WBEM_E_TRANSPORT_FAILURE},
-    {L"WBEM_E_TIMED_OUT", WBEM_E_TIMED_OUT},
-    {L"WBEM_E_CALL_CANCELLED", WBEM_E_CALL_CANCELLED},
-    {L"WBEM_E_SHUTTING_DOWN", WBEM_E_SHUTTING_DOWN},
-    {L"WBEM_E_SERVER_TOO_BUSY", WBEM_E_SERVER_TOO_BUSY},
-    {L"WBEM_E_INVALID_METHOD", WBEM_E_INVALID_METHOD},
-    {L"WBEM_E_TYPE_MISMATCH", WBEM_E_TYPE_MISMATCH},
-    {L"RPC_E_DISCONNECTED", 0x80010108UL},
-    {L"RPC_E_SERVER_DIED", 0x80010007UL},
-    {L"RPC_E_SERVER_DIED_DNE", 0x80010012UL},
-    {L"RPC_S_SERVER_UNAVAILABLE", 0x800706BAUL},
-    {L"RPC_E_CALL_REJECTED", 0x80010001UL},
-};
-
 // A number written in decimal or with 0x in hexadecimal; fallback when the text is no number.
 long long ParseNumber(const std::wstring& text, long long fallback) {
     if (text.empty()) return fallback;
@@ -81,7 +51,7 @@ long long ParseNumber(const std::wstring& text, long long fallback) {
 
 // An HRESULT written as a number or as one of the named codes.
 HRESULT CodeFromText(const std::wstring& text) {
-    for (const NamedCode& named : kNamedCodes)
+    for (const SimNamedCode& named : kSimNamedCodes)
         if (_wcsicmp(text.c_str(), named.name) == 0) return static_cast<HRESULT>(named.code);
     return static_cast<HRESULT>(static_cast<unsigned long>(ParseNumber(text, 0)));
 }

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -46,8 +47,9 @@ INT_PTR CPelloranDlg::DoModal() {
     // A language written from right to left gets the whole dialog mirrored (the label after the
     // state, Enable at the right, the radio buttons' circles at the right, the scroll bar at the
     // left) and every text read from right to left. The mirroring is given when the window is
-    // created, so the language's direction is settled before the window exists.
-    const bool rightToLeft = IsRightToLeftLanguage(LanguageNumberFromLangId(::GetUserDefaultLangID()));
+    // created, so the language is chosen before the window exists.
+    ChooseLanguage();
+    const bool rightToLeft = IsRightToLeftLanguage(m_nLanguage);
     m_dwAddedExStyle = rightToLeft ? WS_EX_LAYOUTRTL : 0;
     m_dwAddedControlExStyle = rightToLeft ? WS_EX_RTLREADING : 0;
     return CDialog::DoModal();
@@ -65,8 +67,19 @@ void CPelloranDlg::AppendLangText(int key, const std::wstring& filePath) {
 
 BOOL CPelloranDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    AddAboutEntryAndIcons();
+    m_bFirmwareReady = 0;
+    ShowTexts();
+    m_bComInitialized = InitComSecurity();
+    g_pWmiClient = new (std::nothrow) WmiClient();
+    if (g_pWmiClient != nullptr)
+        ShowFirmwareState();
+    else
+        ShowUnavailable();
+    return TRUE;
+}
 
-    // The About entry at the end of the system menu, then the window icons.
+void CPelloranDlg::AddAboutEntryAndIcons() {
     if (HMENU sysMenu = GetSystemMenu(FALSE)) {
         const std::wstring about = AfxLoadString(IDS_ABOUTBOX);
         if (!about.empty()) {
@@ -76,86 +89,73 @@ BOOL CPelloranDlg::OnInitDialog() {
     }
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
+}
 
-    m_bFirmwareReady = 0;
-    ChooseLanguage();
-
-    // Every text of the dialog but its caption comes from the language file.
+void CPelloranDlg::ShowTexts() {
     const std::wstring path = LangFilePath();
-    const std::wstring statusLabel = GetLangText(kKeyStatusLabel, path);
-    const std::wstring onText = GetLangText(kKeyOnText, path);
-    const std::wstring offText = GetLangText(kKeyOffText, path);
-    const std::wstring adapterMode = GetLangText(kKeyAdapterMode, path);
-    const std::wstring adapterBatteryMode = GetLangText(kKeyAdapterBatteryMode, path);
-    SetDlgItemText(IDC_ADAPTER_MODE, adapterMode.c_str());
-    SetDlgItemText(IDC_ADAPTER_BATTERY_MODE, adapterBatteryMode.c_str());
-    SetDlgItemText(IDC_STATUS_LABEL, statusLabel.c_str());
-    SetDlgItemText(IDC_ENABLE, onText.c_str());
-    SetDlgItemText(IDC_DISABLE, offText.c_str());
-
+    for (const auto& [id, key] : {std::pair{IDC_ADAPTER_MODE, kKeyAdapterMode}, {IDC_ADAPTER_BATTERY_MODE, kKeyAdapterBatteryMode},
+                                  {IDC_STATUS_LABEL, kKeyStatusLabel}, {IDC_ENABLE, kKeyOnText}, {IDC_DISABLE, kKeyOffText}})
+        SetDlgItemText(id, GetLangText(key, path).c_str());
     m_strDescription.clear();
     for (int key : kDescriptionKeys) AppendLangText(key, path);
     SetDlgItemText(IDC_DESCRIPTION, m_strDescription.c_str());
+}
 
-    // The default state, the on form in Adapter Mode, stays while the firmware reports nothing usable.
-    SetDlgItemText(IDC_STATUS_TEXT, onText.c_str());
-    EnableDlgItem(IDC_ENABLE, FALSE);
-    EnableDlgItem(IDC_DISABLE, TRUE);
-    CheckDlgButton(IDC_ADAPTER_MODE, BST_CHECKED);
-    CheckDlgButton(IDC_ADAPTER_BATTERY_MODE, BST_UNCHECKED);
-
-    m_bComInitialized = InitComSecurity();
-    g_pWmiClient = new (std::nothrow) WmiClient();
-    if (g_pWmiClient == nullptr) return FALSE;
-
+void CPelloranDlg::ShowFirmwareState() {
     // Whatever the firmware does, it holds up the start for the start-up's bound at most: the connection,
     // the query and the calls below share that time.
     const FirmwareTimeLimit startup(kStartupBoundMs);
 
-    // Without a connection the dialog works on its own and never calls the firmware.
-    if (!ConnectNamespace(L"root\\wmi")) return TRUE;
+    // Without a connection the firmware is not available, and the dialog never calls it.
+    if (!ConnectNamespace(L"root\\wmi")) return ShowUnavailable();
 
-    if (QueryInstances(L"TolvekManagement") == 0) {
-        MessageBox(kNoManagementObject, kCaption, kFatalStyle);
-        std::exit(0);
-    }
+    if (QueryInstances(L"TolvekManagement") == 0) EndWithMessage(kNoManagementObject);
     m_bFirmwareReady = 1;
 
     int status = 0;
-    if (FAILED(GetDeviceStatus(status)) || (status & PELLORAN_STATUS_PRESENT) == 0) {
-        MessageBox(kNoStatus, kCaption, kFatalStyle);
-        std::exit(0);
-    }
+    if (FAILED(GetDeviceStatus(status)) || (status & PELLORAN_STATUS_PRESENT) == 0) EndWithMessage(kNoStatus);
+    ShowFeatureState(status);
+    // The firmware is handed back the very mode it reported.
+    const int mode = status & PELLORAN_STATUS_MODE_MASK;
+    if (mode == PELLORAN_CTRL_ADAPTER || mode == PELLORAN_CTRL_ADAPTER_BATTERY) SetDeviceControl(mode);
+}
 
-    switch (status & PELLORAN_STATUS_MODE_MASK) {
-    case PELLORAN_CTRL_OFF: {
-        // While off, the dialog shows the mode the user chose last. A registry that cannot be
-        // opened leaves the status word in place, which is never 1 here.
-        int stored = status;
-        AccessModePreference(MODE_PREFERENCE_READ, stored);
-        const bool adapterOnly = stored == 1;
-        CheckDlgButton(IDC_ADAPTER_MODE, adapterOnly ? BST_CHECKED : BST_UNCHECKED);
-        CheckDlgButton(IDC_ADAPTER_BATTERY_MODE, adapterOnly ? BST_UNCHECKED : BST_CHECKED);
-        SetDlgItemText(IDC_STATUS_TEXT, offText.c_str());
-        EnableSwitchControls(false);
-        break;
-    }
-    case PELLORAN_CTRL_ADAPTER:
-    case PELLORAN_CTRL_ADAPTER_BATTERY: {
-        const bool adapterOnly = (status & PELLORAN_STATUS_MODE_MASK) == PELLORAN_CTRL_ADAPTER;
-        SetDlgItemText(IDC_STATUS_TEXT, onText.c_str());
-        EnableDlgItem(IDC_ENABLE, FALSE);
-        EnableDlgItem(IDC_DISABLE, TRUE);
-        CheckDlgButton(IDC_ADAPTER_MODE, adapterOnly ? BST_CHECKED : BST_UNCHECKED);
-        CheckDlgButton(IDC_ADAPTER_BATTERY_MODE, adapterOnly ? BST_UNCHECKED : BST_CHECKED);
-        // The firmware is handed back the very mode it reported.
-        SetDeviceControl(adapterOnly ? PELLORAN_CTRL_ADAPTER : PELLORAN_CTRL_ADAPTER_BATTERY);
-        break;
-    }
-    default:
-        break;  // a mode the dialog does not know: the default state stays
-    }
-    return TRUE;
+void CPelloranDlg::EndWithMessage(const wchar_t* text) const {
+    MessageBox(text, kCaption, kFatalStyle);
+    std::exit(0);
+}
+
+void CPelloranDlg::ShowFeatureState(int status) const {
+    const int mode = status & PELLORAN_STATUS_MODE_MASK;
+    const bool known = mode == PELLORAN_CTRL_ADAPTER || mode == PELLORAN_CTRL_ADAPTER_BATTERY;
+    // While off, and for a mode the dialog does not know, the radio buttons show the mode the user chose last,
+    // so that closing stores that choice again, never a guess.
+    CheckMode(known ? mode == PELLORAN_CTRL_ADAPTER : StoredModeIsAdapter());
+    const bool on = mode != PELLORAN_CTRL_OFF;  // an unknown mode keeps the on form, with live commands
+    ShowStateText(on);
+    EnableSwitchControls(on);
+}
+
+void CPelloranDlg::ShowUnavailable() const {
+    SetDlgItemText(IDC_STATUS_TEXT, LangTextOr(kKeyNotAvailable, kEnglishNotAvailable).c_str());
+    for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}) EnableDlgItem(id, FALSE);
+    CheckMode(StoredModeIsAdapter());
+}
+
+bool CPelloranDlg::StoredModeIsAdapter() const {
+    int stored = 0;  // a registry that cannot be opened leaves it, which is not Adapter Mode
+    AccessModePreference(MODE_PREFERENCE_READ, stored);
+    return stored == 1;
+}
+
+void CPelloranDlg::CheckMode(bool adapterOnly) const {
+    CheckDlgButton(IDC_ADAPTER_MODE, adapterOnly ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(IDC_ADAPTER_BATTERY_MODE, adapterOnly ? BST_UNCHECKED : BST_CHECKED);
+}
+
+std::wstring CPelloranDlg::LangTextOr(int key, const wchar_t* english) const {
+    const std::wstring text = GetLangText(key, LangFilePath());
+    return text.empty() ? std::wstring(english) : text;
 }
 
 void CPelloranDlg::EnableSwitchControls(bool on) const {
@@ -171,14 +171,25 @@ void CPelloranDlg::ShowStateText(bool on) const {
 }
 
 void CPelloranDlg::SendControl(int controlValue) const {
-    if (m_bFirmwareReady == 1) SetDeviceControl(controlValue);
+    if (m_bFirmwareReady != 1 || SUCCEEDED(SetDeviceControl(controlValue))) return;
+    // The firmware did not take it: the dialog shows what the firmware reports instead (bounded like the
+    // click's call), or that its state is not available, and says so.
+    int status = 0;
+    if (SUCCEEDED(GetDeviceStatus(status)) && (status & PELLORAN_STATUS_PRESENT) != 0)
+        ShowFeatureState(status);
+    else
+        ShowUnavailable();
+    MessageBox(LangTextOr(kKeyChangeNotApplied, kEnglishChangeNotApplied).c_str(), kCaption, MB_OK | MB_ICONWARNING);
 }
 
 void CPelloranDlg::OnBnClickedEnable() {
     EnableSwitchControls(true);
     ShowStateText(true);
-    if (IsDlgButtonChecked(IDC_ADAPTER_MODE)) SendControl(PELLORAN_CTRL_ADAPTER);
-    if (IsDlgButtonChecked(IDC_ADAPTER_BATTERY_MODE)) SendControl(PELLORAN_CTRL_ADAPTER_BATTERY);
+    // One value, the mode checked when the click came (a change that is not applied may check another).
+    if (IsDlgButtonChecked(IDC_ADAPTER_MODE))
+        SendControl(PELLORAN_CTRL_ADAPTER);
+    else if (IsDlgButtonChecked(IDC_ADAPTER_BATTERY_MODE))
+        SendControl(PELLORAN_CTRL_ADAPTER_BATTERY);
 }
 
 void CPelloranDlg::OnBnClickedDisable() {

@@ -45,11 +45,32 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // The About entry at the end of the system menu, then the window icons.
+    void AddAboutEntryAndIcons();
+    // Every text of the dialog but its caption and the state, from the language file.
+    void ShowTexts();
+    // Connects to the firmware, finds its management object and shows the state it reports; ends the
+    // program with a message when there is no such object or no valid status.
+    void ShowFirmwareState();
+    // Shows one of the two fatal messages, then ends the program.
+    [[noreturn]] void EndWithMessage(const wchar_t* text) const;
+    // Shows the state of a valid status word: the off form with the stored mode, the on form with the
+    // reported mode, or, for a mode the dialog does not know, the on form with the stored mode.
+    void ShowFeatureState(int status) const;
+    // Shows that the firmware's state is not available: every switch disabled, the stored mode checked.
+    void ShowUnavailable() const;
+    // Whether the mode the user chose last is Adapter Mode (a value that cannot be read is not).
+    bool StoredModeIsAdapter() const;
+    // Checks one radio button and clears the other.
+    void CheckMode(bool adapterOnly) const;
+    // The text of a key, or the English text when the key is missing or empty.
+    std::wstring LangTextOr(int key, const wchar_t* english) const;
     // Enables the controls of the on form, or those of the off form.
     void EnableSwitchControls(bool on) const;
     // Sets the state text to the on or off text, read anew from the language file.
     void ShowStateText(bool on) const;
-    // Sends a control value to the firmware, only while it is ready.
+    // Sends a control value made by a click, only while the firmware is ready; one it does not take is
+    // undone on screen (the state read back, or not available) and said.
     void SendControl(int controlValue) const;
 };
 
