@@ -95,4 +95,13 @@ TEST(ShippedLangFile, Utf16WithCrLfAndTwelveTextsPerSection) {
     }
 }
 
+// The description tells the user which button to click: S2 names the on button (S9), S3 the off button (S10).
+TEST(ShippedLangFile, DescriptionNamesTheButtonsOfItsSection) {
+    for (const std::wstring& section : Shipped()) {
+        auto text = [&](int key) { return ReadLangValue(std::stoi(section), key, kShipped, kParagraphRoom); };
+        EXPECT_NE(text(2).find(text(9)), std::wstring::npos) << "[" << section.c_str() << "] S2 does not name S9";
+        EXPECT_NE(text(3).find(text(10)), std::wstring::npos) << "[" << section.c_str() << "] S3 does not name S10";
+    }
+}
+
 }  // namespace
