@@ -54,7 +54,7 @@ TEST(FontLink, EveryCharacterOfTheLocalesSectionIsInTheDialogFace) {
     const std::string name = std::getenv("PELLORAN_FONT_SECTION") ? std::getenv("PELLORAN_FONT_SECTION") : "1";
     const std::wstring section(name.begin(), name.end());
     std::wstring texts;
-    for (int key = 1; key <= 12; ++key) {
+    for (int key = 1; key <= 14; ++key) {
         wchar_t value[1000] = {};
         ::GetPrivateProfileStringW(section.c_str(), (L"S" + std::to_wstring(key)).c_str(), L"", value, 1000,
                                    WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini").c_str());
