@@ -101,11 +101,10 @@ TEST(ShippedLangFile, DescriptionNamesTheButtonsOfItsSection) {
 }
 
 // The English message for a change the firmware did not apply, and the state shown when it cannot be read: the
-// program is to carry these two built in, for a language file that lacks them. Literals here until it does.
+// program carries these two built in, for a language file that lacks them, and the two must agree.
 TEST(ShippedLangFile, EnglishFailureTextsAreTheBuiltInOnes) {
-    EXPECT_EQ(ReadLangValue(1, 13, kShipped, kShortTextRoom),
-              L"The change was not applied. Pelloran now shows the current state of USB Charging.");
-    EXPECT_EQ(ReadLangValue(1, 14, kShipped, kShortTextRoom), L"Not available");
+    EXPECT_EQ(ReadLangValue(1, kKeyChangeNotApplied, kShipped, kShortTextRoom), kEnglishChangeNotApplied);
+    EXPECT_EQ(ReadLangValue(1, kKeyNotAvailable, kShipped, kShortTextRoom), kEnglishNotAvailable);
 }
 
 }  // namespace
