@@ -246,6 +246,9 @@ inline void AfxEnableControlContainer() {}
 int AfxWinMain(HINSTANCE hInstance);
 // Restricts where the process loads DLLs from to the system folder.
 void AfxHardenDllSearch();
+// Makes the process draw its windows at the display's scaling instead of having them stretched as a bitmap:
+// per-monitor (v2) aware where Windows has it, system aware otherwise. Call it before any window exists.
+void AfxEnableDpiAwareness();
 
 // The framework's Help command id.
 constexpr UINT ID_HELP = 0xE146;

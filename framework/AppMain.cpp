@@ -1,4 +1,5 @@
-// The process entry point: harden DLL loading first, then hand over to the framework.
+// The process entry point: harden DLL loading first, declare the DPI awareness before any window
+// exists, then hand over to the framework.
 #include "framework/Afx.h"
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int) {
     AfxHardenDllSearch();
+    AfxEnableDpiAwareness();
     return AfxWinMain(hInstance);
 }
 

@@ -52,6 +52,22 @@ void AfxHardenDllSearch() {
     ::SetDllDirectoryW(L"");
 }
 
+void AfxEnableDpiAwareness() {
+    // Per-monitor v2 (Windows 10 1703 and later): the dialog manager lays the dialog out anew, its font and
+    // frame included, whenever the window meets a monitor of another scaling. Windows 7, 8 and 10 before 1703
+    // lack the function, so it is looked up by name. Where it is missing, or fails, the process asks to be
+    // system aware (Vista and later): drawn at the scaling of the log-on, stretched by Windows only on a monitor
+    // of another scaling. The call fails with ERROR_ACCESS_DENIED when the awareness was set already, which
+    // then stays; Wine 8 knows no v2 context and fails it with ERROR_INVALID_PARAMETER: there the process ends
+    // up system aware.
+    using SetContextFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    HMODULE user = ::GetModuleHandleW(L"user32.dll");
+    auto setContext = reinterpret_cast<SetContextFn>(
+        reinterpret_cast<void*>(::GetProcAddress(user, "SetProcessDpiAwarenessContext")));
+    if (setContext != nullptr && setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) return;
+    ::SetProcessDPIAware();
+}
+
 int AfxWinMain(HINSTANCE hInstance) {
     CWinApp* app = AfxGetApp();
     if (app == nullptr) return -1;

@@ -35,9 +35,9 @@ session_prepare() {
     wine_env "$prefix"
 }
 
-# Starts a virtual display for the prefix and points DISPLAY at it.
+# Starts a virtual display for the prefix (of display_size when set) and points DISPLAY at it.
 session_display() {
-    "$root/scripts/wine-prefix" display "$prefix"
+    "$root/scripts/wine-prefix" display "$prefix" ${display_size:-}
     export DISPLAY=":$(cat "$prefix.display")"
 }
 

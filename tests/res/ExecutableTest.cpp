@@ -98,7 +98,7 @@ TEST(Resources, ManifestAsksForAdministratorRightsAndCommonControls6OfItsArchite
               std::string::npos);
 }
 
-TEST(PeFile, SmallHardenedGuiProgramOfItsFlavourImportingOnlySystemDlls) {
+TEST(PeFile, SmallHardenedTerminalServerAwareGuiProgramOfItsFlavourImportingOnlySystemDlls) {
     const std::string file = ReadFileBytes(kExe);
     EXPECT_LE(file.size(), 96u * 1024) << "the executable grew";
     ASSERT_GT(file.size(), 1024u);
@@ -116,9 +116,11 @@ TEST(PeFile, SmallHardenedGuiProgramOfItsFlavourImportingOnlySystemDlls) {
     };
     auto check = [&](const auto& headers) {
         EXPECT_EQ(headers.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-        const WORD hardening = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT;
-        EXPECT_EQ(headers.DllCharacteristics & (hardening | IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA),
-                  hardening | (k64 ? IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA : 0)) << "ASLR (high entropy in 64 bits), DEP";
+        const WORD flags = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT |
+                           IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE;
+        EXPECT_EQ(headers.DllCharacteristics & (flags | IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA),
+                  flags | (k64 ? IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA : 0))
+            << "ASLR (high entropy in 64 bits), DEP, terminal-server aware";
         EXPECT_GT(headers.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u) << "relocations kept";
         const std::string system = " kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll comctl32.dll msvcrt.dll ";
         auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(

@@ -1,0 +1,185 @@
+// The settings dialog at 150 % and 200 %: every text that a control shows at some time, in every section of the
+// language file, fits the control as the control draws it, and no two controls overlap. The real dialog runs in
+// this process, made DPI aware by the framework's own call, in a Wine prefix at the DPI that PELLORAN_FIT_DPI
+// names, for the sections that PELLORAN_FIT_SECTIONS lists: fit-sections runs this program once per locale, as
+// Wine picks the dialog's face by locale.
+#include "lang/LangFile.h"
+#include "tests/support/TestSupport.h"
+#include "ui/PelloranDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+CWinApp g_app;  // the framework's one application object
+
+// A user32 function of Windows 10 (1607 and later; Wine 8 has them), looked up by name: the headers declare them
+// only for programs that need Windows 10.
+template <typename Fn>
+Fn User32(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// How a control lays out its text.
+enum Drawn { kLabel, kPushButton, kRadioButton };
+const char* const kDrawnNames[] = {"label", "push button", "radio button"};
+
+// Each control with a text of the language file, and the keys of every text it shows at some time.
+struct ControlTexts {
+    int id;
+    Drawn drawn;
+    std::vector<int> keys;
+};
+const ControlTexts kControls[] = {
+    {IDC_STATUS_LABEL, kLabel, {kKeyStatusLabel}},
+    {IDC_STATUS_TEXT, kLabel, {kKeyOnText, kKeyOffText, 14}},  // on, off, and 14: "Not available"
+    {IDC_ENABLE, kPushButton, {kKeyOnText}},
+    {IDC_DISABLE, kPushButton, {kKeyOffText}},
+    {IDC_ADAPTER_MODE, kRadioButton, {kKeyAdapterMode}},
+    {IDC_ADAPTER_BATTERY_MODE, kRadioButton, {kKeyAdapterBatteryMode}},
+};
+
+// One dimension of one text in its control: what the text needs and what the control leaves it, in pixels.
+struct Fit {
+    const ControlTexts* control;
+    int key;
+    bool across;  // the width, or else the height
+    int needed, room;
+    int Margin() const { return room - needed; }
+};
+
+// What the text a control shows needs of it, across and down, and the room the control leaves it, measured in the
+// control's own font. A label draws its text from its left edge, on one line (a second line would fall below it).
+// A push button draws its text centred inside its frame: the default button's outline and the 2-pixel edge, 3
+// pixels a side at 96 dpi (a themed Windows button keeps about as much for its own edge), scaled with the DPI. A
+// radio button draws its circle (12 pixels and one at 96 dpi under Wine, 13 in Windows' theme, scaled with the
+// DPI), a gap of half a digit's width, then its text, with a pixel of focus rectangle beyond it.
+void Measure(const ControlTexts& control, HWND window, int key, int dpi, std::vector<Fit>& fits) {
+    wchar_t shown[kShortTextRoom] = {};
+    ::GetWindowTextW(window, shown, kShortTextRoom);
+    const HDC dc = ::GetDC(window);
+    const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0)));
+    const bool noPrefix = control.drawn == kLabel && (::GetWindowLongW(window, GWL_STYLE) & SS_NOPREFIX) != 0;
+    RECT text{}, client;
+    ::DrawTextW(dc, shown, -1, &text, DT_SINGLELINE | DT_EXPANDTABS | DT_CALCRECT | (noPrefix ? DT_NOPREFIX : 0));
+    INT digit = 0;
+    ::GetCharWidth32W(dc, L'0', L'0', &digit);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(window, dc);
+    ::GetClientRect(window, &client);
+    const int frame = control.drawn == kPushButton ? ::MulDiv(3, dpi, 96) : 0;
+    const int circle = control.drawn == kRadioButton ? std::max(12 * dpi / 96 + 1, ::MulDiv(13, dpi, 96)) + digit / 2 + 1 : 0;
+    fits.push_back({&control, key, true, text.right, client.right - 2 * frame - circle});
+    fits.push_back({&control, key, false, text.bottom, client.bottom - 2 * frame});
+}
+
+// The real dialog, each text of one section set on its control and measured, as soon as its initialisation is
+// over (the firmware's state does not matter: the texts are set here).
+class MeasuredDialog : public CPelloranDlg {
+public:
+    MeasuredDialog(int section, int atDpi) : dpi(atDpi), m_section(section) {}
+
+    BOOL OnInitDialog() override {
+        const BOOL result = CPelloranDlg::OnInitDialog();
+        LOGFONTW font{};
+        ::GetObjectW(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)), sizeof(font), &font);
+        fontHeight = font.lfHeight;
+        for (const ControlTexts& control : kControls) {
+            for (int key : control.keys) {
+                const std::wstring text = ReadLangValue(m_section, key, GetModuleDir() + kLangFileName, kShortTextRoom);
+                if (text.empty()) continue;  // a key the section lacks shows nothing
+                SetDlgItemText(control.id, text.c_str());
+                Measure(control, GetDlgItem(control.id), key, dpi, fits);
+            }
+        }
+        std::vector<RECT> placed;
+        for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            RECT rect, common;
+            ::GetWindowRect(child, &rect);
+            for (const RECT& other : placed) overlaps += ::IntersectRect(&common, &rect, &other) ? 1 : 0;
+            placed.push_back(rect);
+        }
+        EndDialog(IDOK);
+        return result;
+    }
+
+    const int dpi;
+    int overlaps = 0;
+    LONG fontHeight = 0;
+    std::vector<Fit> fits;
+
+private:
+    int m_section;
+};
+
+// The process starts DPI-unaware, as on Windows (the prefix says so), and is DPI aware after the framework's call,
+// made as the program makes it: before the first window. Under Wine 8 the call makes it system aware, but Wine 8
+// then creates its windows as unaware ones, unscaled (their sizes shrunk to 96 dpi, their fonts not), as neither
+// Wine nor Windows shows a system-aware program: stating the process's awareness once more for this thread makes
+// Wine lay the dialog out as Windows does.
+struct Awareness {
+    bool unawareAtStart, awareAfterCall;
+    int awareness;  // DPI_AWARENESS
+};
+const char* const kAwarenessNames[] = {"unaware", "system aware", "per-monitor aware"};
+const Awareness& MadeDpiAware() {
+    static const Awareness made = [] {
+        const bool unawareAtStart = !::IsProcessDPIAware();
+        AfxEnableDpiAwareness();
+        const auto context = User32<DPI_AWARENESS_CONTEXT(WINAPI*)()>("GetThreadDpiAwarenessContext")();
+        User32<DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT)>("SetThreadDpiAwarenessContext")(context);
+        return Awareness{unawareAtStart, ::IsProcessDPIAware() != FALSE,
+                         User32<int(WINAPI*)(DPI_AWARENESS_CONTEXT)>("GetAwarenessFromDpiAwarenessContext")(context)};
+    }();
+    return made;
+}
+
+std::vector<int> SectionsToMeasure() {
+    std::istringstream list(std::getenv("PELLORAN_FIT_SECTIONS") ? std::getenv("PELLORAN_FIT_SECTIONS") : "1");
+    return std::vector<int>(std::istream_iterator<int>(list), std::istream_iterator<int>());
+}
+
+class DialogFit : public ::testing::TestWithParam<int> {};
+
+TEST_P(DialogFit, EveryTextFitsItsControlAndNoControlsOverlap) {
+    const int section = GetParam();
+    const int expectedDpi = std::getenv("PELLORAN_FIT_DPI") ? std::atoi(std::getenv("PELLORAN_FIT_DPI")) : 96;
+    const Awareness& made = MadeDpiAware();
+    ASSERT_TRUE(made.unawareAtStart) << "the prefix lets Wine make the process DPI aware before the program could";
+    ASSERT_TRUE(made.awareAfterCall) << "the framework's call left the process DPI-unaware";
+
+    g_app.m_hInstance = ::GetModuleHandleW(nullptr);
+    MeasuredDialog dialog(section, expectedDpi);
+    g_app.m_pMainWnd = &dialog;
+    ASSERT_EQ(dialog.DoModal(), IDOK);
+    ASSERT_EQ(dialog.fontHeight, -::MulDiv(9, expectedDpi, 72)) << "the dialog's font is not MS Shell Dlg 9 pt at "
+                                                                 << expectedDpi << " dpi, the prefix's DPI";
+    EXPECT_EQ(dialog.overlaps, 0) << "pairs of controls that overlap";
+    ASSERT_FALSE(dialog.fits.empty()) << "section " << section << " has none of the texts";
+
+    const Fit* tightest[2] = {};  // down, across
+    for (const Fit& fit : dialog.fits) {
+        if (fit.Margin() < 0)
+            ADD_FAILURE() << "section " << section << ", S" << fit.key << " in control " << fit.control->id << " ("
+                          << kDrawnNames[fit.control->drawn] << "): " << -fit.Margin() << " px short in "
+                          << (fit.across ? "width" : "height") << " (needs " << fit.needed << ", has " << fit.room << ")";
+        if (tightest[fit.across] == nullptr || fit.Margin() < tightest[fit.across]->Margin()) tightest[fit.across] = &fit;
+    }
+    // A label is as tall as a line of its font: down, the tightest margin is mostly 0.
+    std::printf("section %d at %d dpi: tightest margin %d px across (S%d in %d), %d px down (S%d in %d); process %s\n",
+                section, dialog.dpi, tightest[1]->Margin(), tightest[1]->key, tightest[1]->control->id,
+                tightest[0]->Margin(), tightest[0]->key, tightest[0]->control->id,
+                made.awareness >= 0 && made.awareness <= 2 ? kAwarenessNames[made.awareness] : "of unknown awareness");
+    std::fflush(stdout);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sections, DialogFit, ::testing::ValuesIn(SectionsToMeasure()),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param); });
+
+}  // namespace
