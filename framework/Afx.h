@@ -247,7 +247,8 @@ int AfxWinMain(HINSTANCE hInstance);
 // Restricts where the process loads DLLs from to the system folder.
 void AfxHardenDllSearch();
 // Makes the process draw its windows at the display's scaling instead of having them stretched as a bitmap:
-// per-monitor (v2) aware where Windows has it, system aware otherwise. Call it before any window exists.
+// per-monitor (v2) aware where Windows has it, system aware otherwise (per-monitor v1 under Wine 8, which knows
+// no v2 and draws a system-aware process's windows unscaled). Call it before any window exists.
 void AfxEnableDpiAwareness();
 
 // The framework's Help command id.

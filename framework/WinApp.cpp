@@ -58,13 +58,17 @@ void AfxEnableDpiAwareness() {
     // lack the function, so it is looked up by name. Where it is missing, or fails, the process asks to be
     // system aware (Vista and later): drawn at the scaling of the log-on, stretched by Windows only on a monitor
     // of another scaling. The call fails with ERROR_ACCESS_DENIED when the awareness was set already, which
-    // then stays; Wine 8 knows no v2 context and fails it with ERROR_INVALID_PARAMETER: there the process ends
-    // up system aware.
+    // then stays. Wine 8 has the function but knows no v2 context (ERROR_INVALID_PARAMETER), and draws the
+    // windows of a system-aware process unscaled: there the process asks for per-monitor awareness (v1),
+    // which it draws right. No Windows has the function without the v2 context.
     using SetContextFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
     HMODULE user = ::GetModuleHandleW(L"user32.dll");
     auto setContext = reinterpret_cast<SetContextFn>(
         reinterpret_cast<void*>(::GetProcAddress(user, "SetProcessDpiAwarenessContext")));
-    if (setContext != nullptr && setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) return;
+    if (setContext != nullptr) {
+        if (setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) return;
+        if (::GetLastError() == ERROR_INVALID_PARAMETER && setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE)) return;
+    }
     ::SetProcessDPIAware();
 }
 

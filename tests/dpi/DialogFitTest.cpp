@@ -38,7 +38,7 @@ struct ControlTexts {
 };
 const ControlTexts kControls[] = {
     {IDC_STATUS_LABEL, kLabel, {kKeyStatusLabel}},
-    {IDC_STATUS_TEXT, kLabel, {kKeyOnText, kKeyOffText, 14}},  // on, off, and 14: "Not available"
+    {IDC_STATUS_TEXT, kLabel, {kKeyOnText, kKeyOffText, kKeyNotAvailable}},
     {IDC_ENABLE, kPushButton, {kKeyOnText}},
     {IDC_DISABLE, kPushButton, {kKeyOffText}},
     {IDC_ADAPTER_MODE, kRadioButton, {kKeyAdapterMode}},
@@ -119,10 +119,7 @@ private:
 };
 
 // The process starts DPI-unaware, as on Windows (the prefix says so), and is DPI aware after the framework's call,
-// made as the program makes it: before the first window. Under Wine 8 the call makes it system aware, but Wine 8
-// then creates its windows as unaware ones, unscaled (their sizes shrunk to 96 dpi, their fonts not), as neither
-// Wine nor Windows shows a system-aware program: stating the process's awareness once more for this thread makes
-// Wine lay the dialog out as Windows does.
+// made as the program makes it: before the first window (under Wine 8, per-monitor aware: it knows no v2).
 struct Awareness {
     bool unawareAtStart, awareAfterCall;
     int awareness;  // DPI_AWARENESS
@@ -133,7 +130,6 @@ const Awareness& MadeDpiAware() {
         const bool unawareAtStart = !::IsProcessDPIAware();
         AfxEnableDpiAwareness();
         const auto context = User32<DPI_AWARENESS_CONTEXT(WINAPI*)()>("GetThreadDpiAwarenessContext")();
-        User32<DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT)>("SetThreadDpiAwarenessContext")(context);
         return Awareness{unawareAtStart, ::IsProcessDPIAware() != FALSE,
                          User32<int(WINAPI*)(DPI_AWARENESS_CONTEXT)>("GetAwarenessFromDpiAwarenessContext")(context)};
     }();

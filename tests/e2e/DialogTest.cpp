@@ -276,6 +276,9 @@ protected:
         }
         EXPECT_EQ(m_run->Log("Probe").size(), m_run->Log("Locator").size());
         for (const SimLogEntry& probe : m_run->Log("Probe")) EXPECT_EQ(probe["loaded"], "<null>") << "a planted DLL loaded";
+        // The tool's DPI awareness, read inside it: per-monitor v2 where Windows knows it, per-monitor otherwise (Wine 8).
+        for (const SimLogEntry& locator : m_run->Log("Locator"))
+            EXPECT_EQ(locator["dpi"], locator["pmv2"] == "yes" ? "permonitorv2" : "permonitor");
     }
 
     static std::wstring s_folder;
