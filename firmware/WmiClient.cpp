@@ -224,7 +224,8 @@ private:
 
 }  // namespace
 
-bool ConnectNamespace(const wchar_t* namespaceName) {
+bool ConnectNamespace(const wchar_t* namespaceName, HRESULT* answer) {
+    if (answer != nullptr) *answer = WBEM_E_INVALID_PARAMETER;
     if (g_pWmiClient == nullptr || namespaceName == nullptr) return false;
     WmiClient& client = *g_pWmiClient;
     client.pServices.Reset();
@@ -237,6 +238,7 @@ bool ConnectNamespace(const wchar_t* namespaceName) {
     const HRESULT hr = pending->Start() ? pending->Await(deadline, client.pServices.GetAddressOf())
                                         : static_cast<HRESULT>(WBEM_E_FAILED);
     pending->Release();
+    if (answer != nullptr) *answer = hr;
     if (hr != S_OK) {
         client.pServices.Reset();
         return false;
@@ -277,7 +279,8 @@ BSTR InstancePath(IWbemClassObject* object) {
 
 }  // namespace
 
-int QueryInstances(const wchar_t* className) {
+int QueryInstances(const wchar_t* className, HRESULT* latestResult) {
+    if (latestResult != nullptr) *latestResult = WBEM_E_INVALID_OPERATION;
     if (g_pWmiClient == nullptr || !g_pWmiClient->bConnected || className == nullptr) return 0;
     WmiClient& client = *g_pWmiClient;
     wchar_t diagnostic[100];
@@ -326,6 +329,7 @@ int QueryInstances(const wchar_t* className) {
     if (count > 0) client.pInstancePaths = new BSTR[count]();
     FormatStepResult(diagnostic, L"Obj count returned 0x%x:", latest);
     client.nInstances = count;
+    if (latestResult != nullptr) *latestResult = latest;
 
     if (enumerator != nullptr) {
         enumerator->Reset();

@@ -95,12 +95,14 @@ bool InitComSecurity();
 void SetProxySecurity(IUnknown* proxy);
 
 // Connects g_pWmiClient to the namespace within the firmware's bound; true when connected. A connection
-// that answers later is released, never used.
-bool ConnectNamespace(const wchar_t* namespaceName);
+// that answers later is released, never used. answer, when given, receives the connection's code
+// (WBEM_E_TIMED_OUT for one given up).
+bool ConnectNamespace(const wchar_t* namespaceName, HRESULT* answer = nullptr);
 
 // Queries the instances of the class and keeps their object paths; the number found. An enumeration
-// step that does not answer within the bound ends the enumeration as a failed step.
-int QueryInstances(const wchar_t* className);
+// step that does not answer within the bound ends the enumeration as a failed step (WBEM_E_TIMED_OUT).
+// latest, when given, receives the latest enumeration result.
+int QueryInstances(const wchar_t* className, HRESULT* latest = nullptr);
 
 // Lets go of every COM object the client holds (before COM ends); the record itself stays.
 void ReleaseWmiObjects();

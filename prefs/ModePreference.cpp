@@ -14,19 +14,25 @@ LSTATUS WriteMode(HKEY key, DWORD mode) {
                             reinterpret_cast<const BYTE*>(&mode), sizeof(mode));
 }
 
-// The stored number. Data of up to 4 bytes of any type is read as a little-endian number, a shorter
-// value zero-extended; anything that does not fit (or no value at all) is replaced by the default.
-DWORD ReadMode(HKEY key) {
+// The stored number: data of up to 4 bytes of any type, read as a little-endian number, a shorter value
+// zero-extended; false for anything that does not fit, or no value at all.
+bool QueryMode(HKEY key, DWORD& mode) {
     BYTE data[sizeof(DWORD)] = {};
     DWORD size = sizeof(data);
     if (::RegQueryValueExW(key, kValueName, nullptr /* reserved */, nullptr /* type: not asked */, data,
-                           &size) != ERROR_SUCCESS) {
-        WriteMode(key, kDefaultMode);  // a failure here is silent
-        return kDefaultMode;
-    }
-    DWORD mode = 0;
+                           &size) != ERROR_SUCCESS)
+        return false;
+    mode = 0;
     for (DWORD i = size; i-- > 0;) mode = (mode << 8) | data[i];
-    return mode;
+    return true;
+}
+
+// The stored number; a value that cannot be read is replaced by the default.
+DWORD ReadMode(HKEY key) {
+    DWORD mode = 0;
+    if (QueryMode(key, mode)) return mode;
+    WriteMode(key, kDefaultMode);  // a failure here is silent
+    return kDefaultMode;
 }
 
 }  // namespace
@@ -47,4 +53,14 @@ void AccessModePreference(int operation, int& value) {
         ::RegCloseKey(key);
     }
     ::RegCloseKey(root);
+}
+
+bool PeekModePreference(int& value) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0 /* options */, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    DWORD mode = 0;
+    const bool read = QueryMode(key, mode);
+    ::RegCloseKey(key);
+    if (read) value = static_cast<int>(mode);
+    return read;
 }

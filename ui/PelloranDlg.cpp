@@ -2,6 +2,7 @@
 #include "ui/PelloranDlg.h"
 
 #include "firmware/FirmwareCalls.h"
+#include "firmware/FirmwareState.h"
 #include "firmware/PelloranCodes.h"
 #include "firmware/WmiClient.h"
 #include "lang/LangFile.h"
@@ -105,19 +106,16 @@ void CPelloranDlg::ShowFirmwareState() {
     // Whatever the firmware does, it holds up the start for the start-up's bound at most: the connection,
     // the query and the calls below share that time.
     const FirmwareTimeLimit startup(kStartupBoundMs);
-
+    const FirmwareReading reading = ReadFirmwareAtStart();
     // Without a connection the firmware is not available, and the dialog never calls it.
-    if (!ConnectNamespace(L"root\\wmi")) return ShowUnavailable();
-
-    if (QueryInstances(L"TolvekManagement") == 0) EndWithMessage(kNoManagementObject);
+    if (reading.outcome == FirmwareReading::kNotConnected) return ShowUnavailable();
+    if (reading.outcome == FirmwareReading::kNoManagementObject) EndWithMessage(kNoManagementObject);
     m_bFirmwareReady = 1;
-
-    int status = 0;
-    if (FAILED(GetDeviceStatus(status)) || (status & PELLORAN_STATUS_PRESENT) == 0) EndWithMessage(kNoStatus);
-    ShowFeatureState(status);
+    if (reading.outcome == FirmwareReading::kNoStatus) EndWithMessage(kNoStatus);
+    ShowFeatureState(reading.status);
     // The firmware is handed back the very mode it reported.
-    const int mode = status & PELLORAN_STATUS_MODE_MASK;
-    if (mode == PELLORAN_CTRL_ADAPTER || mode == PELLORAN_CTRL_ADAPTER_BATTERY) SetDeviceControl(mode);
+    if (reading.Mode() == PELLORAN_CTRL_ADAPTER || reading.Mode() == PELLORAN_CTRL_ADAPTER_BATTERY)
+        SetDeviceControl(reading.Mode());
 }
 
 void CPelloranDlg::EndWithMessage(const wchar_t* text) const {
@@ -174,9 +172,9 @@ void CPelloranDlg::SendControl(int controlValue) const {
     if (m_bFirmwareReady != 1 || SUCCEEDED(SetDeviceControl(controlValue))) return;
     // The firmware did not take it: the dialog shows what the firmware reports instead (bounded like the
     // click's call), or that its state is not available, and says so.
-    int status = 0;
-    if (SUCCEEDED(GetDeviceStatus(status)) && (status & PELLORAN_STATUS_PRESENT) != 0)
-        ShowFeatureState(status);
+    const FirmwareReading reading = ReadFirmwareStatus();
+    if (reading.outcome == FirmwareReading::kStatus)
+        ShowFeatureState(reading.status);
     else
         ShowUnavailable();
     MessageBox(LangTextOr(kKeyChangeNotApplied, kEnglishChangeNotApplied).c_str(), kCaption, MB_OK | MB_ICONWARNING);

@@ -1,0 +1,285 @@
+// pelloranctl: the command line of Pelloran, for scripts and fleet management. It reads and switches the USB
+// charging feature through the same firmware calls, codes, retries and bounds as the dialog, and says what it
+// found in one line of English (or one JSON object) and an exit code.
+#include "firmware/FirmwareCalls.h"
+#include "firmware/FirmwareState.h"
+#include "firmware/PelloranCodes.h"
+#include "firmware/WmiClient.h"
+#include "framework/Afx.h"
+#include "prefs/ModePreference.h"
+#include "res/version.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <new>
+#include <string>
+
+namespace {
+
+// The exit codes, documented in the usage and the README.
+enum Exit {
+    kDone = 0,
+    kUsage = 1,        // an unknown command, mode or option
+    kNoFirmware = 2,   // this machine has no such firmware (no management object)
+    kNoStatus = 3,     // no valid status from the firmware
+    kDenied = 4,       // access denied: an elevated prompt is needed
+    kNotApplied = 5,   // the change was not applied: the call failed, or the status read back differs
+    kUnreachable = 6,  // WMI could not be reached, or did not answer within the bound
+};
+
+constexpr char kUsageText[] =
+    "Usage: pelloranctl [status | on [adapter|battery] | off | mode adapter|battery] [--json]\n"
+    "       pelloranctl --help | /? | --version\n"
+    "\n"
+    "  status        print the state of USB Charging (the command when none is given)\n"
+    "  on [MODE]     switch it on in that mode; without one, in the mode this user chose last\n"
+    "                (Adapter Mode when none was chosen)\n"
+    "  off           switch it off\n"
+    "  mode MODE     set the mode and switch it on\n"
+    "  MODE          adapter (Adapter Mode) or battery (Adapter + Battery Mode)\n"
+    "  --json        print one JSON object on one line instead of the text\n"
+    "\n"
+    "After a change the state is read back and checked. on and mode remember the mode for this user,\n"
+    "as the dialog does.\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  done\n"
+    "  1  usage error (unknown command, mode or option)\n"
+    "  2  this machine has no such firmware (no management object)\n"
+    "  3  no valid status from the firmware\n"
+    "  4  access denied: run it from an elevated prompt\n"
+    "  5  the change was not applied (the call failed, or the state read back differs)\n"
+    "  6  WMI could not be reached or did not answer in time\n";
+
+// What a run asks for.
+struct Request {
+    enum Command { kStatus, kOn, kOff, kMode, kHelp, kVersion } command = kStatus;
+    int control = -1;  // the control value asked for; -1: on in the stored mode
+    bool json = false;
+    std::string problem;  // a usage error
+};
+
+// The mode a word names: the control value, or -1.
+int ControlOfMode(const std::wstring& word) {
+    if (word == L"adapter") return PELLORAN_CTRL_ADAPTER;
+    if (word == L"battery") return PELLORAN_CTRL_ADAPTER_BATTERY;
+    return -1;
+}
+
+// Formats into a fixed buffer with the C runtime's own formatter (mingw-w64's printf family is several times the
+// size of everything else), never past the buffer's end.
+template <size_t N, typename... Args>
+void Format(char (&buffer)[N], const char* format, Args... args) {
+    ::_snprintf(buffer, N - 1, format, args...);
+    buffer[N - 1] = '\0';
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t c : text) narrow += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    return narrow;
+}
+
+Request Parse(int argc, wchar_t** argv) {
+    Request request;
+    for (int i = 1; i < argc; ++i) request.json = request.json || std::wstring(argv[i]) == L"--json";  // wherever it is
+    int word = 0;  // the command, then its mode
+    for (int i = 1; i < argc && request.problem.empty(); ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--json") {
+            continue;
+        } else if (arg == L"--help" || arg == L"/?" || arg == L"-h") {
+            request.command = Request::kHelp;
+        } else if (arg == L"--version") {
+            request.command = Request::kVersion;
+        } else if (!arg.empty() && (arg[0] == L'-' || arg[0] == L'/')) {
+            request.problem = "unknown option '" + Narrow(arg) + "'";
+        } else if (word == 0) {
+            ++word;
+            if (arg == L"status") request.command = Request::kStatus;
+            else if (arg == L"on") request.command = Request::kOn;
+            else if (arg == L"off") request.command = Request::kOff;
+            else if (arg == L"mode") request.command = Request::kMode;
+            else request.problem = "unknown command '" + Narrow(arg) + "'";
+        } else if (word == 1 && (request.command == Request::kOn || request.command == Request::kMode)) {
+            ++word;
+            request.control = ControlOfMode(arg);
+            if (request.control < 0) request.problem = "unknown mode '" + Narrow(arg) + "' (adapter or battery)";
+        } else {
+            request.problem = "unexpected '" + Narrow(arg) + "'";
+        }
+    }
+    if (request.problem.empty() && request.command == Request::kMode && request.control < 0)
+        request.problem = "'mode' needs a mode: adapter or battery";
+    if (request.command == Request::kOff) request.control = PELLORAN_CTRL_OFF;
+    return request;
+}
+
+// What the run found, for the line or the JSON object.
+struct Outcome {
+    Exit exit = kDone;
+    std::string error;
+    const FirmwareReading* reading = nullptr;  // the latest reading, when there is one
+    int stored = -1;                           // the mode this user chose last: 1, 0, or -1 for none
+};
+
+const char* ModeName(int mode) {
+    return mode == PELLORAN_CTRL_ADAPTER ? "adapter" : mode == PELLORAN_CTRL_ADAPTER_BATTERY ? "battery" : nullptr;
+}
+
+std::string StateLine(const FirmwareReading& reading) {
+    const int mode = reading.Mode();
+    if (mode == PELLORAN_CTRL_OFF) return "off";
+    if (mode == PELLORAN_CTRL_ADAPTER) return "on, Adapter Mode";
+    if (mode == PELLORAN_CTRL_ADAPTER_BATTERY) return "on, Adapter + Battery Mode";
+    char line[64];
+    Format(line, "on, a mode Pelloran does not know (%d)", mode);
+    return line;
+}
+
+std::string JsonText(const std::string& text) {
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    return quoted + "\"";
+}
+
+void Print(const Outcome& outcome, bool json) {
+    const bool valid = outcome.reading != nullptr && outcome.reading->outcome == FirmwareReading::kStatus;
+    if (!outcome.error.empty()) std::fputs(("pelloranctl: " + outcome.error + "\n").c_str(), stderr);
+    if (!json) {
+        if (outcome.exit == kDone && valid) std::fputs((StateLine(*outcome.reading) + "\n").c_str(), stdout);
+        return;
+    }
+    const char* mode = valid ? ModeName(outcome.reading->Mode()) : nullptr;
+    const char* stored = outcome.stored < 0 ? nullptr : outcome.stored == 1 ? "adapter" : "battery";
+    char status[16] = "null";
+    if (outcome.reading != nullptr && outcome.reading->outcome >= FirmwareReading::kNoStatus &&
+        SUCCEEDED(outcome.reading->hr))
+        Format(status, "\"0x%08X\"", static_cast<unsigned>(outcome.reading->status));
+    std::fputs(("{\"exit\":" + std::to_string(outcome.exit) +
+                ",\"error\":" + (outcome.error.empty() ? "null" : JsonText(outcome.error)) +
+                ",\"present\":" + (valid ? "true" : "false") +
+                ",\"on\":" + (!valid ? "null" : outcome.reading->Mode() == PELLORAN_CTRL_OFF ? "false" : "true") +
+                ",\"mode\":" + (mode != nullptr ? JsonText(mode) : "null") + ",\"status\":" + status +
+                ",\"stored\":" + (stored != nullptr ? JsonText(stored) : "null") + "}\n").c_str(), stdout);
+}
+
+bool Denied(HRESULT hr) { return hr == E_ACCESSDENIED || hr == static_cast<HRESULT>(WBEM_E_ACCESS_DENIED); }
+
+// The exit and message for a reading that is no valid status.
+Outcome Failed(const FirmwareReading& reading, const char* step) {
+    Outcome outcome;
+    char text[160];
+    if (Denied(reading.hr)) {
+        outcome.exit = kDenied;
+        Format(text, "access denied while %s (0x%08X): run pelloranctl from an elevated prompt", step,
+                      static_cast<unsigned>(reading.hr));
+    } else if (reading.outcome == FirmwareReading::kNotConnected || reading.hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)) {
+        outcome.exit = kUnreachable;
+        Format(text, reading.hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)
+                                              ? "WMI did not answer in time while %s"
+                                              : "WMI could not be reached while %s (0x%08X)",
+                      step, static_cast<unsigned>(reading.hr));
+    } else if (reading.outcome == FirmwareReading::kNoManagementObject) {
+        outcome.exit = kNoFirmware;
+        Format(text, "this machine has no USB charging firmware (no TolvekManagement object)");
+    } else {
+        outcome.exit = kNoStatus;
+        Format(text, SUCCEEDED(reading.hr) ? "the firmware reported no valid status (0x%08X)"
+                                                                 : "the firmware gave no status (0x%08X)",
+                      static_cast<unsigned>(SUCCEEDED(reading.hr) ? reading.status : reading.hr));
+    }
+    outcome.error = text;
+    return outcome;
+}
+
+// The mode this user chose last, without writing anything: 1, 0, or -1 when none is stored.
+int StoredMode() {
+    int stored = -1;
+    return PeekModePreference(stored) ? (stored == 1 ? 1 : 0) : -1;
+}
+
+// The firmware's state, and for a change the change with its read-back, as the outcome to print.
+Outcome Run(const Request& request, FirmwareReading& reading) {
+    {
+        // The connection, the query and the status share the start's bound, as in the dialog.
+        const FirmwareTimeLimit start(kStartupBoundMs);
+        reading = ReadFirmwareAtStart();
+    }
+    if (reading.outcome != FirmwareReading::kStatus) return Failed(reading, "reading the state");
+    Outcome outcome;
+    outcome.reading = &reading;
+    outcome.stored = StoredMode();
+    if (request.command == Request::kStatus) return outcome;
+
+    int control = request.control;
+    if (control < 0) control = outcome.stored == 0 ? PELLORAN_CTRL_ADAPTER_BATTERY : PELLORAN_CTRL_ADAPTER;
+    const HRESULT sent = SetDeviceControl(control);  // a click's bound
+    const int asked = control;
+    reading = ReadFirmwareStatus();
+    if (FAILED(sent)) {
+        FirmwareReading refused = reading;
+        refused.outcome = FirmwareReading::kNoStatus;
+        refused.hr = sent;
+        outcome = Denied(sent) || sent == static_cast<HRESULT>(WBEM_E_TIMED_OUT) ? Failed(refused, "making the change")
+                                                                                  : Outcome();
+        if (outcome.exit == kDone) {
+            char text[96];
+            Format(text, "the change was not applied (0x%08X)", static_cast<unsigned>(sent));
+            outcome.exit = kNotApplied;
+            outcome.error = text;
+        }
+    } else if (reading.outcome != FirmwareReading::kStatus) {
+        outcome = Failed(reading, "reading the state back");
+    } else if (reading.Mode() != asked) {
+        outcome.exit = kNotApplied;
+        outcome.error = "the change was not applied: the firmware now reports " + StateLine(reading);
+    } else if (asked != PELLORAN_CTRL_OFF) {
+        int adapterOnly = asked == PELLORAN_CTRL_ADAPTER ? 1 : 0;  // stored as the dialog stores it
+        AccessModePreference(MODE_PREFERENCE_WRITE, adapterOnly);
+    }
+    outcome.reading = &reading;
+    outcome.stored = StoredMode();
+    return outcome;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    AfxHardenDllSearch();
+    const Request request = Parse(argc, argv);
+    if (!request.problem.empty()) {
+        Outcome usage;
+        usage.exit = kUsage;
+        usage.error = request.problem;
+        Print(usage, request.json);
+        std::fputs(kUsageText, stderr);
+        return kUsage;
+    }
+    if (request.command == Request::kHelp) {
+        std::fputs(kUsageText, stdout);
+        return kDone;
+    }
+    if (request.command == Request::kVersion) {
+        std::fputs("pelloranctl " PELLORAN_VERSION_TEXT "\n", stdout);
+        return kDone;
+    }
+
+    const bool comJoined = InitComSecurity();
+    g_pWmiClient = new (std::nothrow) WmiClient();
+    FirmwareReading reading;
+    Outcome outcome;
+    if (g_pWmiClient != nullptr) {
+        outcome = Run(request, reading);
+    } else {
+        outcome.exit = kUnreachable;
+        outcome.error = "out of memory";
+    }
+    Print(outcome, request.json);
+    std::fflush(stdout);
+    ReleaseWmiObjects();  // COM objects go before COM ends
+    if (comJoined) ::CoUninitialize();
+    return outcome.exit;
+}

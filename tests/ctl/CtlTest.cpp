@@ -1,0 +1,204 @@
+// pelloranctl as a script runs it: under Wine against the firmware simulator, every command in each state of the
+// feature (the calls made, the state after, the line or the JSON object, read by a real JSON parser, the exit code
+// and the mode stored), each way it fails with its exit code, and a status read while the dialog is open.
+#include "res/version.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <memory>
+
+using namespace testsupport;
+using nlohmann::json;
+
+namespace {
+
+constexpr DWORD kAllowMs = 4 * (10000 + 3000 + 3000);  // several times the start's bound, a change's and a read-back's
+constexpr int kNothing = -1;                           // no stored mode
+
+// One run of pelloranctl: its exit code and what it wrote.
+struct Ctl {
+    DWORD exit = STILL_ACTIVE;
+    std::string out, err;
+};
+
+// Runs pelloranctl with the arguments, its output going to files of the run's folder.
+Ctl RunCtl(const SimRun& run, const std::wstring& arguments) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    const std::wstring outPath = run.folder + L"\\out.txt", errPath = run.folder + L"\\err.txt";
+    HANDLE out = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup{sizeof(startup)};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::wstring commandLine = L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + arguments;
+    PROCESS_INFORMATION process{};
+    Ctl ctl;
+    if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                         &process)) {
+        if (::WaitForSingleObject(process.hProcess, kAllowMs) != WAIT_OBJECT_0) ::TerminateProcess(process.hProcess, 99);
+        ::GetExitCodeProcess(process.hProcess, &ctl.exit);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    ::CloseHandle(out);
+    ::CloseHandle(err);
+    ctl.out = ReadFileBytes(outPath);
+    ctl.err = ReadFileBytes(errPath);
+    return ctl;
+}
+
+// The line and the JSON fields of a state: the status word the firmware reports.
+std::string StateLine(int status) {
+    const int mode = status & 0xFF;
+    return mode == 0 ? "off" : mode == 1 ? "on, Adapter Mode" : "on, Adapter + Battery Mode";
+}
+
+class CtlTest : public ::testing::Test {
+protected:
+    // A fresh run of the simulator with the scenario, the feature in the state, the stored mode given.
+    SimRun& Fresh(const std::string& scenario, int stored) {
+        static int runs = 0;
+        m_run = std::make_unique<SimRun>(FreshFolder("ctl-" + std::to_string(++runs)));
+        m_run->Scenario(scenario);
+        Store(stored >= 0 ? Dword(static_cast<DWORD>(stored)) : Stored{REG_NONE, ""});
+        return *m_run;
+    }
+    void TearDown() override { Store({REG_NONE, ""}); }
+
+    // The firmware's state word after the run, from the state file it keeps (the initial one while it has none).
+    int StateAfter(int initial) const {
+        wchar_t text[32] = {};
+        ::GetPrivateProfileStringW(L"Firmware", L"StatusWord", L"", text, 32, (m_run->folder + L"\\state.ini").c_str());
+        return text[0] != L'\0' ? static_cast<int>(std::wcstol(text, nullptr, 0)) : initial;
+    }
+
+    std::unique_ptr<SimRun> m_run;
+};
+
+// Every command in every state of the feature, once as text and once as JSON: the value sent, the state after,
+// what it says and the mode it stores (on and mode store theirs; without a mode, on takes the stored one, Adapter
+// Mode when there is none).
+TEST_F(CtlTest, EveryCommandInEveryState) {
+    const std::pair<const char*, int> commands[] = {{"status", -1}, {"on", 1}, {"on adapter", 1}, {"on battery", 3},
+                                                    {"off", 0}, {"mode adapter", 1}, {"mode battery", 3}, {"", -1}};
+    for (int state : {0x10000, 0x10001, 0x10003}) {
+        for (const auto& [command, control] : commands) {
+            for (const bool asJson : {false, true}) {
+                SCOPED_TRACE(std::string(command) + (asJson ? " --json" : "") + " in state " + std::to_string(state));
+                Fresh("InitialStatus=" + std::to_string(state), kNothing);
+                const std::string arguments = std::string(command) + (asJson ? " --json" : "");
+                const Ctl ctl = RunCtl(*m_run, std::wstring(arguments.begin(), arguments.end()));
+                const int after = control < 0 ? state : 0x10000 | control;
+                EXPECT_EQ(ctl.exit, 0u);
+                EXPECT_EQ(ctl.err, "");
+                EXPECT_EQ(m_run->ControlValues(), (control < 0 ? std::vector<int>{} : std::vector<int>{control}));
+                EXPECT_EQ(StateAfter(state), after);
+                const bool stores = control > 0;
+                EXPECT_EQ(ReadStored(), (stores ? Dword(control == 1 ? 1 : 0) : Stored{REG_NONE, ""}));
+                if (!asJson) {
+                    EXPECT_EQ(ctl.out, StateLine(after) + "\r\n");
+                    continue;
+                }
+                const json object = json::parse(ctl.out, nullptr, false);
+                ASSERT_FALSE(object.is_discarded()) << ctl.out;
+                EXPECT_EQ(object["exit"], 0);
+                EXPECT_TRUE(object["error"].is_null());
+                EXPECT_EQ(object["present"], true);
+                EXPECT_EQ(object["on"], (after & 0xFF) != 0);
+                EXPECT_EQ(object["mode"], (after & 0xFF) == 1 ? json("adapter") : (after & 0xFF) == 3 ? json("battery") : json());
+                char status[16];
+                std::snprintf(status, sizeof(status), "0x%08X", after);
+                EXPECT_EQ(object["status"], status);
+                EXPECT_EQ(object["stored"], stores ? json(control == 1 ? "adapter" : "battery") : json());
+                EXPECT_EQ(ctl.out.find('\n'), ctl.out.size() - 1) << "one line";
+            }
+        }
+    }
+}
+
+// on without a mode takes the mode this user chose last; off leaves it as it was.
+TEST_F(CtlTest, OnTakesTheStoredModeAndOffKeepsIt) {
+    Fresh("", 0);
+    EXPECT_EQ(RunCtl(*m_run, L"on").exit, 0u);
+    EXPECT_EQ(m_run->ControlValues(), std::vector<int>{3});
+    EXPECT_EQ(RunCtl(*m_run, L"off").exit, 0u);
+    EXPECT_EQ(ReadStored(), Dword(0));
+}
+
+// Each way it fails: the exit code, what it says on standard error, nothing on standard output as text, and as
+// JSON the same exit code in the object.
+TEST_F(CtlTest, EachFailureHasItsExitCode) {
+    struct Failure {
+        const char* scenario;
+        const wchar_t* arguments;
+        DWORD exit;
+        const char* says;
+        std::vector<int> sent;
+    };
+    const Failure failures[] = {
+        {"Instances=0", L"status", 2, "no USB charging firmware", {}},
+        {"StatusWord=0x1", L"status", 3, "no valid status (0x00000001)", {}},
+        {"Answers.device_status=WBEM_E_INVALID_METHOD", L"status", 3, "gave no status", {}},
+        {"Answers.ConnectServer=E_ACCESSDENIED", L"status", 4, "elevated prompt", {}},
+        {"Answers.device_ctrl=WBEM_E_ACCESS_DENIED", L"on battery", 4, "elevated prompt", {3}},
+        {"Answers.device_ctrl=WBEM_E_INVALID_PARAMETER", L"off", 5, "not applied (0x80041008)", {0}},
+        {"StatusWord=0x10000", L"mode battery", 5, "the firmware now reports off", {3}},
+        {"Answers.ConnectServer=never", L"status", 6, "WMI did not answer in time", {}},
+        {"Answers.device_status=never", L"status", 6, "did not answer in time", {}},
+        {"Answers.device_ctrl=never", L"on adapter", 6, "did not answer in time while making the change", {1}},
+        {"", L"frob", 1, "unknown command 'frob'", {}},
+        {"", L"on fast", 1, "unknown mode 'fast'", {}},
+        {"", L"status --quiet", 1, "unknown option '--quiet'", {}},
+        {"", L"mode", 1, "'mode' needs a mode", {}},
+        {"", L"off now", 1, "unexpected 'now'", {}},
+    };
+    for (const Failure& failure : failures) {
+        for (const bool asJson : {false, true}) {
+            SCOPED_TRACE(std::string(failure.says) + (asJson ? " (json)" : ""));
+            Fresh(failure.scenario, 1);
+            const Ctl ctl = RunCtl(*m_run, std::wstring(failure.arguments) + (asJson ? L" --json" : L""));
+            EXPECT_EQ(ctl.exit, failure.exit);
+            EXPECT_NE(ctl.err.find(failure.says), std::string::npos) << ctl.err;
+            EXPECT_EQ(ctl.err.find("Usage:") != std::string::npos, failure.exit == 1) << "the usage after a usage error";
+            EXPECT_EQ(m_run->ControlValues(), failure.sent);
+            EXPECT_EQ(ReadStored(), Dword(1)) << "a failure stores nothing";
+            if (asJson) {
+                const json object = json::parse(ctl.out, nullptr, false);
+                ASSERT_FALSE(object.is_discarded()) << ctl.out;
+                EXPECT_EQ(object["exit"], failure.exit);
+                EXPECT_NE(object["error"].get<std::string>().find(failure.says), std::string::npos);
+            } else {
+                EXPECT_EQ(ctl.out, "");
+            }
+        }
+    }
+}
+
+TEST_F(CtlTest, HelpAndVersion) {
+    Fresh("", kNothing);
+    for (const wchar_t* help : {L"--help", L"/?"}) {
+        const Ctl ctl = RunCtl(*m_run, help);
+        EXPECT_EQ(ctl.exit, 0u);
+        EXPECT_NE(ctl.out.find("Exit codes:"), std::string::npos);
+        EXPECT_TRUE(m_run->Log("Locator").empty()) << "no firmware asked";
+    }
+    EXPECT_EQ(RunCtl(*m_run, L"--version").out, "pelloranctl " + std::string(PELLORAN_VERSION_TEXT) + "\r\n");
+}
+
+// The command line takes no single-instance mutex: it reads the state while the dialog is open.
+TEST_F(CtlTest, StatusWhileTheDialogIsOpen) {
+    Fresh("InitialStatus=0x10003", 0);
+    ToolProcess dialog(WinPath(PELLORAN_EXE_PATH));
+    HWND window = WaitForWindow(dialog.pid(), &IsSettingsDialog);
+    ASSERT_NE(window, nullptr);
+    const Ctl ctl = RunCtl(*m_run, L"status");
+    EXPECT_EQ(ctl.exit, 0u);
+    EXPECT_EQ(ctl.out, "on, Adapter + Battery Mode\r\n");
+    ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(dialog.WaitForExit(), 0u);
+}
+
+}  // namespace
