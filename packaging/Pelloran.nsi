@@ -8,8 +8,9 @@
 ;   COMPANY    the company of the executable's version block (the entry's publisher)
 ;   COPYRIGHT  the notice of rights of the version block
 ;   ARCH       x86 or x64: the installer's own code, and which Program Files and registry view it uses
-;   STAGE      folder holding Pelloran.exe, PelloranLang.ini and Pelloran.ico
+;   STAGE      folder holding the installed files and Pelloran.ico
 ;   LANGUAGES  file of MUI_LANGUAGE lines, English first, made from packaging/languages.txt
+;   FILES      file of two macros: INSTALL_FILES (a File line per installed file) and REMOVE_FILES
 ;   OUTFILE    the setup program to write
 
 Unicode true
@@ -65,6 +66,7 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${COPYRIGHT}"
 
 ; Pages in the user's language where the tool has that language and NSIS a translation of it.
 !include "${LANGUAGES}"
+!include "${FILES}"
 
 Function .onInit
     SetShellVarContext all
@@ -102,8 +104,7 @@ FunctionEnd
 
 Section "Pelloran"
     SetOutPath "$INSTDIR"
-    File "${STAGE}/Pelloran.exe"
-    File "${STAGE}/PelloranLang.ini"
+    !insertmacro INSTALL_FILES
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
     CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Pelloran.exe"
@@ -123,8 +124,7 @@ SectionEnd
 
 Section "Uninstall"
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
-    Delete "$INSTDIR\Pelloran.exe"
-    Delete "$INSTDIR\PelloranLang.ini"
+    !insertmacro REMOVE_FILES
     Delete "$INSTDIR\${UNINSTALLER}"
     RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
