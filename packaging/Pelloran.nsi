@@ -12,6 +12,7 @@
 ;   LANGUAGES  file of MUI_LANGUAGE lines, English first, made from packaging/languages.txt
 ;   FILES      file of two macros: INSTALL_FILES (a File line per installed file) and REMOVE_FILES
 ;   OUTFILE    the setup program to write
+;   SIGNER     only with a certificate: the command that signs a file in place (packaging/sign)
 
 Unicode true
 !if "${ARCH}" == "x64"
@@ -53,6 +54,14 @@ VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} Setup"
 VIAddVersionKey /LANG=0 "CompanyName" "${COMPANY}"
 VIAddVersionKey /LANG=0 "LegalCopyright" "${COPYRIGHT}"
+
+; Signed with Authenticode when a certificate is given: the uninstaller before it is packed into the
+; setup program (so that the one every installation writes carries the signature), then the setup
+; program once it is written. A signature that fails stops the build.
+!ifdef SIGNER
+    !uninstfinalize '"${SIGNER}" "%1" "${PRODUCT} Uninstall"' = 0
+    !finalize '"${SIGNER}" "%1" "${PRODUCT} Setup"' = 0
+!endif
 
 !define MUI_ICON "${STAGE}/Pelloran.ico"
 !define MUI_UNICON "${STAGE}/Pelloran.ico"
