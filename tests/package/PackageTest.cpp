@@ -189,10 +189,11 @@ struct Package {
     const char* name;
     bool msi;
     std::wstring current, older;
-    std::wstring currentExe, olderExe;  // the Pelloran.exe that each holds
-    REGSAM view;                        // the registry view of its entry
+    std::wstring sourceExe;  // the Pelloran.exe that the package holds
+    REGSAM view;             // the registry view of its entry
     KNOWNFOLDERID programFiles;
     bool runs;
+    std::wstring olderExe = L"";         // the older package's, when it is not the same
     std::wstring keepUninstaller = L"";  // where a copy of the installed uninstaller goes, for outside checks
 };
 
@@ -204,23 +205,22 @@ std::vector<Package> Packages() {
     const std::wstring older = dir + L"\\older\\Pelloran-" + Widen(PELLORAN_OLDER_VERSION) + suffix;
     const std::wstring exe = WinPath(PELLORAN_EXE_PATH);
     std::vector<Package> packages = {
-        {"Setup", false, current + L"-setup.exe", older + L"-setup.exe", exe, exe, 0, FOLDERID_ProgramFiles, true},
-        {"Msi", true, current + L".msi", older + L".msi", exe, exe, 0, FOLDERID_ProgramFiles, true}};
+        {"Setup", false, current + L"-setup.exe", older + L"-setup.exe", exe, 0, FOLDERID_ProgramFiles, true},
+        {"Msi", true, current + L".msi", older + L".msi", exe, 0, FOLDERID_ProgramFiles, true}};
     if (const char* folder = std::getenv("PELLORAN_SIGNED_PACKAGES")) {
         // Their programs are the signed ones of the signed zip, unpacked beside them.
         const std::wstring signedDir = WinPath(folder), signedExe = signedDir + L"\\zip\\Pelloran.exe";
         const std::wstring name = signedDir + L"\\Pelloran-" + Widen(PELLORAN_VERSION_TEXT) + suffix;
-        packages.push_back({"SignedSetup", false, name + L"-setup.exe", older + L"-setup.exe", signedExe, exe, 0,
-                            FOLDERID_ProgramFiles, true, signedDir + L"\\installed\\Uninstall.exe"});
-        packages.push_back({"SignedMsi", true, name + L".msi", older + L".msi", signedExe, exe, 0, FOLDERID_ProgramFiles, true});
+        packages.push_back({"SignedSetup", false, name + L"-setup.exe", older + L"-setup.exe", signedExe, 0,
+                            FOLDERID_ProgramFiles, true, exe, signedDir + L"\\installed\\Uninstall.exe"});
+        packages.push_back({"SignedMsi", true, name + L".msi", older + L".msi", signedExe, 0, FOLDERID_ProgramFiles, true, exe});
     }
 #ifdef PELLORAN_X86_BUILD
     // In the 64-bit flavour the product's 32-bit MSI too, installed by the 64-bit msiexec into the 32-bit
     // Program Files and registry view; its tool is not started, as this machine may run no 32-bit code.
     packages.push_back({"X86Msi", true, dir + L"\\x86\\current\\Pelloran-" + Widen(PELLORAN_VERSION_TEXT) + L".msi",
                         dir + L"\\x86\\older\\Pelloran-" + Widen(PELLORAN_OLDER_VERSION) + L".msi",
-                        WinPath(PELLORAN_X86_BUILD "/app/Pelloran.exe"), WinPath(PELLORAN_X86_BUILD "/app/Pelloran.exe"),
-                        KEY_WOW64_32KEY, FOLDERID_ProgramFilesX86, false});
+                        WinPath(PELLORAN_X86_BUILD "/app/Pelloran.exe"), KEY_WOW64_32KEY, FOLDERID_ProgramFilesX86, false});
 #endif
     return packages;
 }
@@ -333,18 +333,16 @@ std::wstring RunTool(const std::wstring& exe) {
 // folder and one entry; the installed tool runs; a silent removal leaves only the user's stored mode.
 TEST_P(InstallTest, InstallsUpgradesReinstallsRunsAndLeavesOnlyTheUsersModeWhenRemoved) {
     Install(P().older);
-    ExpectInstalled(PELLORAN_OLDER_VERSION, P().olderExe);
+    ExpectInstalled(PELLORAN_OLDER_VERSION, P().olderExe.empty() ? P().sourceExe : P().olderExe);
     for (int twice = 0; twice < 2; ++twice) {
         Install(P().current);
-        ExpectInstalled(PELLORAN_VERSION_TEXT, P().currentExe);
+        ExpectInstalled(PELLORAN_VERSION_TEXT, P().sourceExe);
     }
     if (P().runs) {
         EXPECT_NE(RunTool(Folder() + L"\\Pelloran.exe"), L"<no dialog>");
     }
-    if (!P().keepUninstaller.empty()) {
-        fs::create_directories(fs::path(P().keepUninstaller).parent_path());
+    if (!P().keepUninstaller.empty())  // into a folder that tests/package/signed-packages made
         EXPECT_TRUE(::CopyFileW((Folder() + L"\\Uninstall.exe").c_str(), P().keepUninstaller.c_str(), FALSE));
-    }
     UninstallAndExpectNothingLeft(P().runs);
 }
 
