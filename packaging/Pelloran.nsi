@@ -8,9 +8,11 @@
 ;   COMPANY    the company of the executable's version block (the entry's publisher)
 ;   COPYRIGHT  the notice of rights of the version block
 ;   ARCH       x86 or x64: the installer's own code, and which Program Files and registry view it uses
-;   STAGE      folder holding Pelloran.exe, PelloranLang.ini and Pelloran.ico
+;   STAGE      folder holding the installed files and Pelloran.ico
 ;   LANGUAGES  file of MUI_LANGUAGE lines, English first, made from packaging/languages.txt
+;   FILES      file of two macros: INSTALL_FILES (a File line per installed file) and REMOVE_FILES
 ;   OUTFILE    the setup program to write
+;   SIGNER     only with a certificate: the command that signs a file in place (packaging/sign)
 
 Unicode true
 !if "${ARCH}" == "x64"
@@ -53,6 +55,14 @@ VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} Setup"
 VIAddVersionKey /LANG=0 "CompanyName" "${COMPANY}"
 VIAddVersionKey /LANG=0 "LegalCopyright" "${COPYRIGHT}"
 
+; Signed with Authenticode when a certificate is given: the uninstaller before it is packed into the
+; setup program (so that the one every installation writes carries the signature), then the setup
+; program once it is written. A signature that fails stops the build.
+!ifdef SIGNER
+    !uninstfinalize '"${SIGNER}" "%1" "${PRODUCT} Uninstall"' = 0
+    !finalize '"${SIGNER}" "%1" "${PRODUCT} Setup"' = 0
+!endif
+
 !define MUI_ICON "${STAGE}/Pelloran.ico"
 !define MUI_UNICON "${STAGE}/Pelloran.ico"
 !define MUI_ABORTWARNING
@@ -65,6 +75,7 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${COPYRIGHT}"
 
 ; Pages in the user's language where the tool has that language and NSIS a translation of it.
 !include "${LANGUAGES}"
+!include "${FILES}"
 
 Function .onInit
     SetShellVarContext all
@@ -102,8 +113,7 @@ FunctionEnd
 
 Section "Pelloran"
     SetOutPath "$INSTDIR"
-    File "${STAGE}/Pelloran.exe"
-    File "${STAGE}/PelloranLang.ini"
+    !insertmacro INSTALL_FILES
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
     CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Pelloran.exe"
@@ -123,8 +133,7 @@ SectionEnd
 
 Section "Uninstall"
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
-    Delete "$INSTDIR\Pelloran.exe"
-    Delete "$INSTDIR\PelloranLang.ini"
+    !insertmacro REMOVE_FILES
     Delete "$INSTDIR\${UNINSTALLER}"
     RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"

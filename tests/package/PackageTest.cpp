@@ -3,6 +3,8 @@
 // run against the simulator, an upgrade and a second install, a silent removal that leaves only the user's
 // stored mode), the zip run from a folder with spaces and non-ASCII letters, and the setup program's first
 // page in the user's language (run once per locale by ctest, the NSIS translation in PELLORAN_SETUP_LANGUAGE).
+// With PELLORAN_SIGNED_PACKAGES (the folder tests/package/signed-packages builds) the signed setup program and
+// MSI too, each upgrading the unsigned older package.
 #include "res/version.h"
 #include "tests/support/TestSupport.h"
 
@@ -187,10 +189,12 @@ struct Package {
     const char* name;
     bool msi;
     std::wstring current, older;
-    std::wstring sourceExe;  // the build's Pelloran.exe that the package holds
+    std::wstring sourceExe;  // the Pelloran.exe that the package holds
     REGSAM view;             // the registry view of its entry
     KNOWNFOLDERID programFiles;
     bool runs;
+    std::wstring olderExe = L"";         // the older package's, when it is not the same
+    std::wstring keepUninstaller = L"";  // where a copy of the installed uninstaller goes, for outside checks
 };
 
 void PrintTo(const Package& package, std::ostream* out) { *out << package.name; }
@@ -199,9 +203,18 @@ std::vector<Package> Packages() {
     const std::wstring dir = WinPath(PELLORAN_PACKAGES), suffix = Widen(PELLORAN_PACKAGE_SUFFIX);
     const std::wstring current = dir + L"\\current\\Pelloran-" + Widen(PELLORAN_VERSION_TEXT) + suffix;
     const std::wstring older = dir + L"\\older\\Pelloran-" + Widen(PELLORAN_OLDER_VERSION) + suffix;
+    const std::wstring exe = WinPath(PELLORAN_EXE_PATH);
     std::vector<Package> packages = {
-        {"Setup", false, current + L"-setup.exe", older + L"-setup.exe", WinPath(PELLORAN_EXE_PATH), 0, FOLDERID_ProgramFiles, true},
-        {"Msi", true, current + L".msi", older + L".msi", WinPath(PELLORAN_EXE_PATH), 0, FOLDERID_ProgramFiles, true}};
+        {"Setup", false, current + L"-setup.exe", older + L"-setup.exe", exe, 0, FOLDERID_ProgramFiles, true},
+        {"Msi", true, current + L".msi", older + L".msi", exe, 0, FOLDERID_ProgramFiles, true}};
+    if (const char* folder = std::getenv("PELLORAN_SIGNED_PACKAGES")) {
+        // Their programs are the signed ones of the signed zip, unpacked beside them.
+        const std::wstring signedDir = WinPath(folder), signedExe = signedDir + L"\\zip\\Pelloran.exe";
+        const std::wstring name = signedDir + L"\\Pelloran-" + Widen(PELLORAN_VERSION_TEXT) + suffix;
+        packages.push_back({"SignedSetup", false, name + L"-setup.exe", older + L"-setup.exe", signedExe, 0,
+                            FOLDERID_ProgramFiles, true, exe, signedDir + L"\\installed\\Uninstall.exe"});
+        packages.push_back({"SignedMsi", true, name + L".msi", older + L".msi", signedExe, 0, FOLDERID_ProgramFiles, true, exe});
+    }
 #ifdef PELLORAN_X86_BUILD
     // In the 64-bit flavour the product's 32-bit MSI too, installed by the 64-bit msiexec into the 32-bit
     // Program Files and registry view; its tool is not started, as this machine may run no 32-bit code.
@@ -251,15 +264,15 @@ protected:
         EXPECT_EQ(RunToCompletion(P().msi ? L"msiexec.exe /i \"" + package + L"\" /qn" : L"\"" + package + L"\" /S"), 0u);
     }
 
-    // Files, shortcut and entry of an installed version.
-    void ExpectInstalled(const std::string& version) {
+    // Files, shortcut and entry of an installed version, whose package holds the program sourceExe.
+    void ExpectInstalled(const std::string& version, const std::wstring& sourceExe) {
         SCOPED_TRACE(version);
         const std::wstring exe = Folder() + L"\\Pelloran.exe";
         std::vector<std::wstring> files = {L"Pelloran.exe", L"PelloranLang.ini"};
         if (!P().msi) files.push_back(L"Uninstall.exe");
         EXPECT_EQ(Names(Folder()), files);
         EXPECT_EQ(Names(KnownFolder(P().programFiles), L"Pelloran"), std::vector<std::wstring>{L"Pelloran"});
-        EXPECT_TRUE(ReadFileBytes(exe) == ReadFileBytes(P().sourceExe) && ReadFileBytes(Folder() + L"\\PelloranLang.ini") ==
+        EXPECT_TRUE(ReadFileBytes(exe) == ReadFileBytes(sourceExe) && ReadFileBytes(Folder() + L"\\PelloranLang.ini") ==
                     ReadFileBytes(WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini"))) << "the files as built";
         EXPECT_EQ(ShortcutTarget(ShortcutFolder() + L"\\Pelloran.lnk"), exe);
         std::vector<Entry> entries = Entries(P().view);
@@ -320,14 +333,16 @@ std::wstring RunTool(const std::wstring& exe) {
 // folder and one entry; the installed tool runs; a silent removal leaves only the user's stored mode.
 TEST_P(InstallTest, InstallsUpgradesReinstallsRunsAndLeavesOnlyTheUsersModeWhenRemoved) {
     Install(P().older);
-    ExpectInstalled(PELLORAN_OLDER_VERSION);
+    ExpectInstalled(PELLORAN_OLDER_VERSION, P().olderExe.empty() ? P().sourceExe : P().olderExe);
     for (int twice = 0; twice < 2; ++twice) {
         Install(P().current);
-        ExpectInstalled(PELLORAN_VERSION_TEXT);
+        ExpectInstalled(PELLORAN_VERSION_TEXT, P().sourceExe);
     }
     if (P().runs) {
         EXPECT_NE(RunTool(Folder() + L"\\Pelloran.exe"), L"<no dialog>");
     }
+    if (!P().keepUninstaller.empty())  // into a folder that tests/package/signed-packages made
+        EXPECT_TRUE(::CopyFileW((Folder() + L"\\Uninstall.exe").c_str(), P().keepUninstaller.c_str(), FALSE));
     UninstallAndExpectNothingLeft(P().runs);
 }
 
