@@ -33,7 +33,7 @@ demo: bootstrap
 	@scripts/demo
 
 package: bootstrap
-	@cmake --preset x86 >/dev/null && cmake --build --preset x86 --target Pelloran
+	@cmake --preset x86 >/dev/null && cmake --build --preset x86 --target Pelloran pelloranctl
 	@scripts/package --flavour x86 --build $(CURDIR)/$(BUILD)/x86 --out $(CURDIR)/dist
 
 fuzz: bootstrap

@@ -17,37 +17,11 @@ namespace {
 constexpr DWORD kAllowMs = 4 * (10000 + 3000 + 3000);  // several times the start's bound, a change's and a read-back's
 constexpr int kNothing = -1;                           // no stored mode
 
-// One run of pelloranctl: its exit code and what it wrote.
-struct Ctl {
-    DWORD exit = STILL_ACTIVE;
-    std::string out, err;
-};
+using Ctl = Captured;
 
 // Runs pelloranctl with the arguments, its output going to files of the run's folder.
 Ctl RunCtl(const SimRun& run, const std::wstring& arguments) {
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    const std::wstring outPath = run.folder + L"\\out.txt", errPath = run.folder + L"\\err.txt";
-    HANDLE out = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    HANDLE err = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW startup{sizeof(startup)};
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    std::wstring commandLine = L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + arguments;
-    PROCESS_INFORMATION process{};
-    Ctl ctl;
-    if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                         &process)) {
-        if (::WaitForSingleObject(process.hProcess, kAllowMs) != WAIT_OBJECT_0) ::TerminateProcess(process.hProcess, 99);
-        ::GetExitCodeProcess(process.hProcess, &ctl.exit);
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
-    }
-    ::CloseHandle(out);
-    ::CloseHandle(err);
-    ctl.out = ReadFileBytes(outPath);
-    ctl.err = ReadFileBytes(errPath);
-    return ctl;
+    return RunCaptured(L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + arguments, run.folder, kAllowMs);
 }
 
 // The line and the JSON fields of a state: the status word the firmware reports.

@@ -264,16 +264,23 @@ protected:
         EXPECT_EQ(RunToCompletion(P().msi ? L"msiexec.exe /i \"" + package + L"\" /qn" : L"\"" + package + L"\" /S"), 0u);
     }
 
-    // Files, shortcut and entry of an installed version, whose package holds the program sourceExe.
+    // Files, shortcut and entry of an installed version, whose package holds the program sourceExe (and the
+    // command line beside it: in a build, in its ctl folder).
     void ExpectInstalled(const std::string& version, const std::wstring& sourceExe) {
         SCOPED_TRACE(version);
         const std::wstring exe = Folder() + L"\\Pelloran.exe";
         std::vector<std::wstring> files = {L"Pelloran.exe", L"PelloranLang.ini"};
         if (!P().msi) files.push_back(L"Uninstall.exe");
+        files.push_back(L"pelloranctl.exe");
+        std::sort(files.begin(), files.end());
         EXPECT_EQ(Names(Folder()), files);
         EXPECT_EQ(Names(KnownFolder(P().programFiles), L"Pelloran"), std::vector<std::wstring>{L"Pelloran"});
+        std::wstring sourceCtl = sourceExe.substr(0, sourceExe.rfind(L'\\')) + L"\\pelloranctl.exe";
+        if (sourceExe.size() > 17 && sourceExe.compare(sourceExe.size() - 17, 17, L"\\app\\Pelloran.exe") == 0)
+            sourceCtl = sourceExe.substr(0, sourceExe.size() - 17) + L"\\ctl\\pelloranctl.exe";
         EXPECT_TRUE(ReadFileBytes(exe) == ReadFileBytes(sourceExe) && ReadFileBytes(Folder() + L"\\PelloranLang.ini") ==
-                    ReadFileBytes(WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini"))) << "the files as built";
+                    ReadFileBytes(WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini")) &&
+                    ReadFileBytes(Folder() + L"\\pelloranctl.exe") == ReadFileBytes(sourceCtl)) << "the files as built";
         EXPECT_EQ(ShortcutTarget(ShortcutFolder() + L"\\Pelloran.lnk"), exe);
         std::vector<Entry> entries = Entries(P().view);
         ASSERT_EQ(entries.size(), 1u);
@@ -340,9 +347,13 @@ TEST_P(InstallTest, InstallsUpgradesReinstallsRunsAndLeavesOnlyTheUsersModeWhenR
     }
     if (P().runs) {
         EXPECT_NE(RunTool(Folder() + L"\\Pelloran.exe"), L"<no dialog>");
+        const Captured ctl = RunCaptured(L"\"" + Folder() + L"\\pelloranctl.exe\" status", FreshFolder("ctl-installed"));
+        EXPECT_EQ(ctl.exit, 0u);
+        EXPECT_EQ(ctl.out, "off\r\n") << ctl.err;
     }
-    if (!P().keepUninstaller.empty())  // into a folder that tests/package/signed-packages made
+    if (!P().keepUninstaller.empty()) {  // into a folder that tests/package/signed-packages made
         EXPECT_TRUE(::CopyFileW((Folder() + L"\\Uninstall.exe").c_str(), P().keepUninstaller.c_str(), FALSE));
+    }
     UninstallAndExpectNothingLeft(P().runs);
 }
 
@@ -355,7 +366,7 @@ TEST(PortableZip, RunsFromAFolderWithSpacesAndNonAsciiLettersAndReadsItsLanguage
     const std::wstring folder = WinPath(PELLORAN_PACKAGES "/zip") + L"\\" + folders[0];
     const std::wstring& name = folders[0];
     EXPECT_TRUE(name.find(L' ') != std::wstring::npos && std::any_of(name.begin(), name.end(), [](wchar_t c) { return c > 0x7F; }));
-    EXPECT_EQ(Names(folder), (std::vector<std::wstring>{L"Pelloran.exe", L"PelloranLang.ini", L"README.txt"}));
+    EXPECT_EQ(Names(folder), (std::vector<std::wstring>{L"Pelloran.exe", L"PelloranLang.ini", L"README.txt", L"pelloranctl.exe"}));
     std::string readme = ReadFileBytes(folder + L"\\README.txt");
     ::CharLowerBuffA(&readme[0], DWORD(readme.size()));
     EXPECT_NE(readme.find("administrator rights"), std::string::npos) << "the text says the tool asks for them";

@@ -219,6 +219,38 @@ private:
     HHOOK m_hook = nullptr;
 };
 
+// What a console program run to its end wrote, and its exit code (STILL_ACTIVE when it had to be ended).
+struct Captured {
+    DWORD exit = STILL_ACTIVE;
+    std::string out, err;
+};
+
+// Runs a command line with its output going to files in the folder; waits up to the time-out for its end.
+inline Captured RunCaptured(std::wstring commandLine, const std::wstring& folder, DWORD timeoutMs = 64000) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    const std::wstring outPath = folder + L"\\out.txt", errPath = folder + L"\\err.txt";
+    HANDLE out = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup{sizeof(startup)};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    Captured captured;
+    if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                         &process)) {
+        if (::WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) ::TerminateProcess(process.hProcess, STILL_ACTIVE);
+        ::GetExitCodeProcess(process.hProcess, &captured.exit);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    ::CloseHandle(out);
+    ::CloseHandle(err);
+    captured.out = ReadFileBytes(outPath);
+    captured.err = ReadFileBytes(errPath);
+    return captured;
+}
+
 // A text of a file's version block, from the string table its translation names ("CompanyName", ...).
 inline std::wstring VersionText(const std::wstring& file, const std::wstring& key) {
     std::string block(::GetFileVersionInfoSizeW(file.c_str(), nullptr), '\0');
