@@ -1,6 +1,6 @@
-// The built Pelloran.exe as other programs read it: the templates' styles and classes (what the resource
-// compiler may get wrong), the version block and the manifest that Windows and installers rely on, and
-// the file's imports and hardening.
+// The built Pelloran.exe and pelloranctl.exe as other programs read them: the templates' styles and classes (what
+// the resource compiler may get wrong), the version blocks and the manifests that Windows and installers rely on,
+// and the files' imports and hardening.
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +18,11 @@ std::string Environment(const char* name, const char* fallback) { return std::ge
 // The executable read: this build's, or the one PELLORAN_CHECKED_EXE names (the 64-bit flavour reads the
 // 32-bit product too), and whether it must be the 64-bit flavour.
 const std::wstring kExe = WinPath(Environment("PELLORAN_CHECKED_EXE", PELLORAN_EXE_PATH).c_str());
+const std::wstring kCtl = WinPath(Environment("PELLORAN_CHECKED_CTL", PELLORAN_CTL_PATH).c_str());
 const bool k64 = Environment("PELLORAN_CHECKED_FLAVOUR", PELLORAN_FLAVOUR) == "x64";
 
-std::string Resource(LPCWSTR type, LPCWSTR name) {
-    static const HMODULE module =
-        ::LoadLibraryExW(kExe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+std::string Resource(LPCWSTR type, LPCWSTR name, const std::wstring& file = kExe) {
+    const HMODULE module = ::LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     HRSRC info = ::FindResourceW(module, name, type);
     const char* data = info ? static_cast<const char*>(::LockResource(::LoadResource(module, info))) : nullptr;
     return data ? std::string(data, ::SizeofResource(module, info)) : std::string();
@@ -98,9 +98,11 @@ TEST(Resources, ManifestAsksForAdministratorRightsAndCommonControls6OfItsArchite
               std::string::npos);
 }
 
-TEST(PeFile, SmallHardenedTerminalServerAwareGuiProgramOfItsFlavourImportingOnlySystemDlls) {
-    const std::string file = ReadFileBytes(kExe);
-    EXPECT_LE(file.size(), 96u * 1024) << "the executable grew";
+// A small, hardened, terminal-server-aware program of its flavour and subsystem, importing only system DLLs.
+void ExpectHardenedProgram(const std::wstring& path, WORD subsystem, size_t maxBytes) {
+    SCOPED_TRACE(std::string(path.begin(), path.end()));
+    const std::string file = ReadFileBytes(path);
+    EXPECT_LE(file.size(), maxBytes) << "the executable grew";
     ASSERT_GT(file.size(), 1024u);
     const char* nt = file.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data())->e_lfanew;
     const auto* header = reinterpret_cast<const IMAGE_FILE_HEADER*>(nt + sizeof(DWORD));
@@ -115,7 +117,7 @@ TEST(PeFile, SmallHardenedTerminalServerAwareGuiProgramOfItsFlavourImportingOnly
         return DWORD(0);
     };
     auto check = [&](const auto& headers) {
-        EXPECT_EQ(headers.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+        EXPECT_EQ(headers.Subsystem, subsystem);
         const WORD flags = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT |
                            IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE;
         EXPECT_EQ(headers.DllCharacteristics & (flags | IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA),
@@ -133,6 +135,20 @@ TEST(PeFile, SmallHardenedTerminalServerAwareGuiProgramOfItsFlavourImportingOnly
     };
     k64 ? check(*reinterpret_cast<const IMAGE_OPTIONAL_HEADER64*>(optional))
         : check(*reinterpret_cast<const IMAGE_OPTIONAL_HEADER32*>(optional));
+}
+
+TEST(PeFile, SmallHardenedTerminalServerAwarePrograms) {
+    ExpectHardenedProgram(kExe, IMAGE_SUBSYSTEM_WINDOWS_GUI, 96 * 1024);
+    ExpectHardenedProgram(kCtl, IMAGE_SUBSYSTEM_WINDOWS_CUI, 48 * 1024);
+}
+
+// The command line: the product's version under its own description, and a manifest that asks for no elevation, so
+// that a script in a prompt that is not elevated gets an exit code rather than a consent prompt.
+TEST(Resources, CommandLineVersionAndManifest) {
+    EXPECT_EQ(VersionText(kCtl, L"FileDescription"), L"Pelloran command line");
+    EXPECT_EQ(VersionText(kCtl, L"ProductVersion"), VersionText(kExe, L"ProductVersion"));
+    EXPECT_EQ(VersionText(kCtl, L"OriginalFilename"), L"pelloranctl.exe");
+    EXPECT_NE(Resource(RT_MANIFEST, MAKEINTRESOURCEW(1), kCtl).find("level=\"asInvoker\""), std::string::npos);
 }
 
 }  // namespace
