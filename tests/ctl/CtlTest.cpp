@@ -93,6 +93,14 @@ TEST_F(CtlTest, EveryCommandInEveryState) {
     }
 }
 
+// A cold machine: the first call 5 s late, within the start's bound, as for the dialog.
+TEST_F(CtlTest, WaitsForAColdStartAsTheDialogDoes) {
+    Fresh("Answers.*=@5000;InitialStatus=0x10001", kNothing);
+    const Ctl ctl = RunCtl(*m_run, L"status");
+    EXPECT_EQ(ctl.exit, 0u) << ctl.err;
+    EXPECT_EQ(ctl.out, "on, Adapter Mode\r\n");
+}
+
 // on without a mode takes the mode this user chose last; off leaves it as it was.
 TEST_F(CtlTest, OnTakesTheStoredModeAndOffKeepsIt) {
     Fresh("", 0);

@@ -807,7 +807,18 @@ TEST_F(DialogRun, RandomSchedules) {
         if (!fatal) ExpectEnd();
         EXPECT_EQ(ReadStored(), fatal || row.before == kBlocked ? m_storedBefore : Dword(adapterChecked ? 1 : 0))
             << "the stored mode: unchanged after a fatal start or where it cannot be, else the mode checked at the end";
-        ExpectPromisesKept(m_run->Log(), startLines, fatal, row.scenario.find("MissingPath=1") != std::string::npos);
+        const bool missingPath = row.scenario.find("MissingPath=1") != std::string::npos;
+        ExpectPromisesKept(m_run->Log(), startLines, fatal, missingPath);
+        if (random() % 100 < 30) {  // the command line on the same firmware, in a run of its own
+            static const char* const kCommands[] = {"status", "on", "off", "mode adapter", "on battery --json", "mode", "frob"};
+            const std::string command = kCommands[random() % std::size(kCommands)];
+            SimRun ctlRun(FreshFolder(std::string(row.name) + "-ctl"));
+            ctlRun.Scenario(row.scenario);
+            const Captured ctl = RunCaptured(L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + std::wstring(command.begin(), command.end()),
+                                             ctlRun.folder, 4 * (kStartBoundMs + 2 * kBoundMs));
+            EXPECT_LE(ctl.exit, 6u) << "pelloranctl " << command << ": an exit code from its list, within the bounds";
+            ExpectPromisesKept(ctlRun.Log(), ctlRun.Log().size(), false, missingPath);
+        }
         TearDown();
         failed += ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() != errorsBefore;
     }
