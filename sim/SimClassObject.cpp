@@ -15,15 +15,8 @@ constexpr wchar_t kMachine[] = L"\\\\SIMULATOR\\";
 
 // The kind of an object in the log's words.
 const wchar_t* KindName(SimObjectKind kind) {
-    switch (kind) {
-    case SimObjectKind::Class: return L"Class";
-    case SimObjectKind::Instance: return L"Instance";
-    case SimObjectKind::InSignature: return L"InSignature";
-    case SimObjectKind::OutSignature: return L"OutSignature";
-    case SimObjectKind::InParams: return L"InParams";
-    case SimObjectKind::OutParams: return L"OutParams";
-    }
-    return L"?";
+    static const wchar_t* const kNames[] = {L"Class", L"Instance", L"InSignature", L"OutSignature", L"InParams", L"OutParams"};
+    return kNames[static_cast<int>(kind)];
 }
 
 // The relative path of instance number index.

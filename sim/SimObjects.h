@@ -69,7 +69,7 @@ private:
 // for), logging each one with the caller's apartment; and it answers only in the apartment that made it,
 // unless it was marshaled (then it stands for the proxy unmarshaled in the other apartment).
 template <class Itf>
-class SimProxy : public SimObject<Itf>, public IClientSecurity, public IMarshal {
+class SimProxy : public SimObject<Itf>, public IClientSecurity {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         if (ppv != nullptr && IsEqualIID(riid, IID_IClientSecurity)) {
@@ -81,13 +81,20 @@ public:
                 return E_NOINTERFACE;
             }
             *ppv = static_cast<IClientSecurity*>(this);
-        } else if (ppv != nullptr && IsEqualIID(riid, IID_IMarshal) && FreeMarshaler() != nullptr) {
-            *ppv = static_cast<IMarshal*>(this);
-        } else {
-            return SimObject<Itf>::QueryInterface(riid, ppv);
+            AddRef();
+            return S_OK;
         }
-        AddRef();
-        return S_OK;
+        if (ppv != nullptr && IsEqualIID(riid, IID_IMarshal)) {
+            // Asked when COM marshals the object to another apartment: the aggregated free-threaded marshaler
+            // does the work, so the object unmarshaled there is this one, allowed there from now on.
+            if (m_ftm == nullptr &&
+                FAILED(::CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(static_cast<Itf*>(this)), &m_ftm)))
+                m_ftm = nullptr;
+            m_marshaled = m_ftm != nullptr;
+            this->Call(L"Marshal").Text(L"apt", SimApartmentName()).Write();
+            if (m_ftm != nullptr) return m_ftm->QueryInterface(riid, ppv);
+        }
+        return SimObject<Itf>::QueryInterface(riid, ppv);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return SimObject<Itf>::AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return SimObject<Itf>::Release(); }
@@ -107,37 +114,13 @@ public:
     HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*) override {
         return this->Unsupported(L"QueryBlanket");
     }
-    HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown** copy) override {
-        if (copy != nullptr) *copy = nullptr;
-        return this->Unsupported(L"CopyProxy");
-    }
-
-    // Marshaling is the free-threaded marshaler's; the simulator only notes that it happened.
-    HRESULT STDMETHODCALLTYPE MarshalInterface(IStream* stream, REFIID riid, void* pv, DWORD context, void* reserved,
-                                               DWORD flags) override {
-        m_marshaled = true;
-        this->Call(L"Marshal").Text(L"apt", SimApartmentName()).Write();
-        return m_ftm->MarshalInterface(stream, riid, pv, context, reserved, flags);
-    }
-    HRESULT STDMETHODCALLTYPE GetUnmarshalClass(REFIID riid, void* pv, DWORD context, void* reserved, DWORD flags,
-                                                CLSID* clsid) override {
-        return m_ftm->GetUnmarshalClass(riid, pv, context, reserved, flags, clsid);
-    }
-    HRESULT STDMETHODCALLTYPE GetMarshalSizeMax(REFIID riid, void* pv, DWORD context, void* reserved, DWORD flags,
-                                                DWORD* size) override {
-        return m_ftm->GetMarshalSizeMax(riid, pv, context, reserved, flags, size);
-    }
-    HRESULT STDMETHODCALLTYPE UnmarshalInterface(IStream* stream, REFIID riid, void** ppv) override {
-        return m_ftm->UnmarshalInterface(stream, riid, ppv);
-    }
-    HRESULT STDMETHODCALLTYPE ReleaseMarshalData(IStream* stream) override { return m_ftm->ReleaseMarshalData(stream); }
-    HRESULT STDMETHODCALLTYPE DisconnectObject(DWORD reserved) override { return m_ftm->DisconnectObject(reserved); }
+    HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override { return this->Unsupported(L"CopyProxy"); }
 
 protected:
     SimProxy(std::shared_ptr<SimSession> session, const wchar_t* kind)
         : SimObject<Itf>(std::move(session), kind), m_home(ApartmentOfCaller()) {}
     ~SimProxy() override {
-        if (m_ftmOwner != nullptr) m_ftmOwner->Release();
+        if (m_ftm != nullptr) m_ftm->Release();
     }
 
     // RPC_E_WRONG_THREAD for a caller in another apartment than the one that made the object, as a proxy
@@ -148,26 +131,12 @@ protected:
 
 private:
     // The caller's apartment: 0 for the multithreaded one, the thread for a single-threaded one.
-    static DWORD ApartmentOfCaller() {
-        return SimApartmentName()[0] == L's' ? ::GetCurrentThreadId() : 0;
-    }
-
-    // The free-threaded marshaler aggregated by this object, made when first asked for. The interface kept
-    // counts on this object (its outer object): that reference is given back at once, and at the end only
-    // the marshaler itself is released.
-    IMarshal* FreeMarshaler() {
-        if (m_ftm != nullptr || m_ftmOwner != nullptr) return m_ftm;
-        if (SUCCEEDED(::CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(static_cast<Itf*>(this)), &m_ftmOwner)) &&
-            SUCCEEDED(m_ftmOwner->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&m_ftm))))
-            Release();
-        return m_ftm;
-    }
+    static DWORD ApartmentOfCaller() { return SimApartmentName()[0] == L's' ? ::GetCurrentThreadId() : 0; }
 
     SimAnswer m_blanket;  // how the next SetBlanket answers, decided when the interface was asked for
     DWORD m_home;
     bool m_marshaled = false;
-    IUnknown* m_ftmOwner = nullptr;
-    IMarshal* m_ftm = nullptr;
+    IUnknown* m_ftm = nullptr;  // the aggregated free-threaded marshaler's own IUnknown
 };
 
 // The methods of each interface that the client never calls, one line each: logged and refused with

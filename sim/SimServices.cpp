@@ -97,13 +97,7 @@ public:
         if (SUCCEEDED(hr) && (strObjectPath == nullptr || _wcsicmp(strObjectPath, kSimClassName) != 0))
             hr = WBEM_E_NOT_FOUND;
 
-        return Reply(line, lFlags, ppObject, ppCallResult, answer, [hr](const std::shared_ptr<SimSession>& session,
-                                                                        bool wanted, long resultId) {
-            SimClassObject* definition = SUCCEEDED(hr) && wanted ? SimClassObject::MakeClass(session) : nullptr;
-            SimLogLine(*session, L"Answer").Id(L"this", resultId).Hex(L"hr", static_cast<unsigned long>(hr))
-                .Id(L"out", definition != nullptr ? definition->id() : 0).Write();
-            return std::make_pair(hr, definition);
-        });
+        return Reply(line, lFlags, ppObject, ppCallResult, answer, {hr, kDefinition, 0}, L"");
     }
 
     // The firmware's two methods on one of the instances. Semi-synchronously, the out-parameters come
@@ -127,32 +121,22 @@ public:
         Outcome outcome = Decide(strObjectPath, strMethodName, pInParams);
         // A scripted failure replaces whatever the firmware would have done; a scripted success code only
         // the code of an attempt that succeeds.
-        if (answer.hasCode && FAILED(answer.hr)) outcome = {answer.hr, 0, 0};
+        if (answer.hasCode && FAILED(answer.hr)) outcome = {answer.hr, kNone, 0};
         if (answer.hasCode && SUCCEEDED(answer.hr) && SUCCEEDED(outcome.hr)) outcome.hr = answer.hr;
-        const std::wstring method = strMethodName != nullptr ? strMethodName : L"";
-
-        return Reply(line, lFlags, ppOutParams, ppCallResult, answer, [outcome, method](
-                                   const std::shared_ptr<SimSession>& session, bool wanted, long resultId) {
-            SimLogLine answerLine(*session, L"Answer");
-            answerLine.Id(L"this", resultId).Text(L"method", method.c_str());
-            SimClassObject* out = Apply(session, outcome, method.c_str(), wanted);
-            answerLine.Hex(L"hr", static_cast<unsigned long>(outcome.hr)).Id(L"out", out != nullptr ? out->id() : 0);
-            if (SUCCEEDED(outcome.hr)) answerLine.Hex(L"state", session->ReadState());
-            answerLine.Write();
-            return std::make_pair(outcome.hr, out);
-        });
+        return Reply(line, lFlags, ppOutParams, ppCallResult, answer, outcome, strMethodName != nullptr ? strMethodName : L"?");
     }
 
 private:
-    // What one attempt will do, decided when it is made: its code and, when it succeeds, its effect.
+    // What one call will do, decided when it is made: its code and, when it succeeds, its effect.
+    enum Effect { kNone, kReport, kSet, kDefinition };  // the status, the control value set, the class definition
     struct Outcome {
         HRESULT hr;
-        int effect;    // 0 none, 1 report the status, 2 set the control value
+        Effect effect;
         LONG control;  // the control value to set
     };
 
     // An attempt that the firmware refuses: it changes nothing.
-    static Outcome Refused(unsigned long code) { return {static_cast<HRESULT>(code), 0, 0}; }
+    static Outcome Refused(unsigned long code) { return {static_cast<HRESULT>(code), kNone, 0}; }
 
     // A call refused before it reaches the firmware.
     static HRESULT Refuse(SimLogLine& line, HRESULT hr) {
@@ -172,23 +156,19 @@ private:
         LONG device = 0;
         if (!IntegerParam(inParams, kSimParamDevice, device) || device != kSimDeviceId)
             return Refused(WBEM_E_INVALID_PARAMETER);
-        if (status) return {WBEM_S_NO_ERROR, 1, 0};
+        if (status) return {WBEM_S_NO_ERROR, kReport, 0};
         LONG controlValue = 0;
         if (!IntegerParam(inParams, kSimParamControl, controlValue) ||
             (controlValue != 0 && controlValue != 1 && controlValue != 3))
             return Refused(WBEM_E_INVALID_PARAMETER);
-        return {WBEM_S_NO_ERROR, 2, controlValue};
+        return {WBEM_S_NO_ERROR, kSet, controlValue};
     }
 
-    // The firmware's answer to a call, made when the answer comes: its code and its object (null for none);
-    // wanted tells whether anybody still waits for the object.
-    using Respond = std::function<std::pair<HRESULT, SimClassObject*>(const std::shared_ptr<SimSession>&, bool wanted,
-                                                                       long resultId)>;
-
     // Answers a call: with WBEM_FLAG_RETURN_IMMEDIATELY through a call-result object handed back at once, the
-    // answer arriving through it when the script says (on a worker when late); without, once it has come.
+    // answer arriving through it when the script says (on a worker when late); without, once it has come. The
+    // firmware acts when its answer comes (method: the method's name, empty for the class definition).
     HRESULT Reply(SimLogLine& line, LONG flags, IWbemClassObject** ppObject, IWbemCallResult** ppCallResult,
-                  const SimAnswer& answer, Respond respond) {
+                  const SimAnswer& answer, const Outcome& outcome, const std::wstring& method) {
         const bool later = (flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0;
         if (later && ppCallResult == nullptr) return Refuse(line, WBEM_E_INVALID_PARAMETER);
         auto pending = std::make_shared<SimPendingAnswer>();
@@ -196,9 +176,15 @@ private:
         if (later) *ppCallResult = SimCreateCallResult(m_session, pending, resultId);
         if (later) line.Hex(L"hr", static_cast<unsigned long>(WBEM_S_NO_ERROR)).Id(L"result", resultId).Write();
         std::shared_ptr<SimSession> session = m_session;
-        SimAnswerLater(answer, [session, pending, resultId, respond]() {
-            const auto [hr, object] = respond(session, !pending->Abandoned(), resultId);
-            pending->Arrive(hr, object);
+        SimAnswerLater(answer, [session, pending, resultId, outcome, method]() {
+            SimLogLine answerLine(*session, L"Answer");
+            answerLine.Id(L"this", resultId);
+            if (!method.empty()) answerLine.Text(L"method", method.c_str());
+            SimClassObject* out = Apply(session, outcome, method.c_str(), !pending->Abandoned());
+            answerLine.Hex(L"hr", static_cast<unsigned long>(outcome.hr)).Id(L"out", out != nullptr ? out->id() : 0);
+            if (SUCCEEDED(outcome.hr) && !method.empty()) answerLine.Hex(L"state", session->ReadState());
+            answerLine.Write();
+            pending->Arrive(outcome.hr, out);
         });
         if (later) return WBEM_S_NO_ERROR;
         HRESULT hr = S_OK;
@@ -215,8 +201,9 @@ private:
     static SimClassObject* Apply(const std::shared_ptr<SimSession>& session, const Outcome& outcome,
                                  const wchar_t* method, bool wanted) {
         if (FAILED(outcome.hr)) return nullptr;
-        if (outcome.effect == 2) session->WriteState(kSimStatusPresent | static_cast<DWORD>(outcome.control));
+        if (outcome.effect == kSet) session->WriteState(kSimStatusPresent | static_cast<DWORD>(outcome.control));
         if (!wanted) return nullptr;
+        if (outcome.effect == kDefinition) return SimClassObject::MakeClass(session);
         const SimScenario& scenario = session->scenario();
         const ULONGLONG word = scenario.fixedStatus ? scenario.statusWord : session->ReadState();
         return SimClassObject::MakeOutParams(session, method, word);
