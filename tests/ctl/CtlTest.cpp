@@ -2,7 +2,11 @@
 // feature (the calls made, the state after, the line or the JSON object, read by a real JSON parser, the exit code
 // and the mode stored), each way it fails with its exit code, and a status read while the dialog is open.
 #include "res/version.h"
-#include "tests/support/TestSupport.h"
+#include "tests/driver/DialogWindows.h"
+#include "tests/support/Files.h"
+#include "tests/support/Processes.h"
+#include "tests/support/SimRun.h"
+#include "tests/support/StoredMode.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -4,7 +4,7 @@
 // names, for the sections that PELLORAN_FIT_SECTIONS lists: fit-sections runs this program once per locale, as
 // Wine picks the dialog's face by locale.
 #include "lang/LangFile.h"
-#include "tests/support/TestSupport.h"
+#include "res/resource.h"
 #include "ui/PelloranDlg.h"
 
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 // Exit code 0 when it did what was asked, 1 when there was no dialog. With PELLORAN_DESKTOP set, it
 // looks for the dialog on that desktop (Wine's virtual desktop of that name) instead of its own.
 #include "res/resource.h"
-#include "tests/support/TestSupport.h"
+#include "tests/driver/DialogWindows.h"
 
 #include <cstdio>
 #include <cstring>

@@ -2,7 +2,9 @@
 // how each answer is taken, the retries, and the objects released.
 #include "firmware/FirmwareCalls.h"
 #include "firmware/WmiClient.h"
-#include "tests/support/TestSupport.h"
+#include "tests/driver/DialogWindows.h"
+#include "tests/support/Files.h"
+#include "tests/support/SimRun.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // lookups in a language file, and the shipped file's form.
 #include "lang/LangFile.h"
 #include "lang/Language.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 

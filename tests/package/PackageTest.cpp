@@ -6,7 +6,10 @@
 // With PELLORAN_SIGNED_PACKAGES (the folder tests/package/signed-packages builds) the signed setup program and
 // MSI too, each upgrading the unsigned older package.
 #include "res/version.h"
-#include "tests/support/TestSupport.h"
+#include "tests/driver/DialogWindows.h"
+#include "tests/support/Files.h"
+#include "tests/support/Processes.h"
+#include "tests/support/StoredMode.h"
 
 #include <gtest/gtest.h>
 #include <knownfolders.h>

@@ -1,7 +1,8 @@
 // The fonts of the build's Wine prefixes: the face that dialogs are drawn with links to the host's Noto and CJK
 // fonts, so every text the program shows has real glyphs, not the empty box of a missing one. ctest runs the
 // second test once more under locales whose dialog face is not the English one (PELLORAN_FONT_SECTION).
-#include "tests/support/TestSupport.h"
+#include "res/resource.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 

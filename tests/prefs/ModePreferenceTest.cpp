@@ -1,7 +1,7 @@
 // The stored mode, in the registry of the tests' Wine prefix: what a read makes of each stored value,
 // and what a write leaves.
 #include "prefs/ModePreference.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/StoredMode.h"
 
 #include <gtest/gtest.h>
 

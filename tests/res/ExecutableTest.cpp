@@ -1,7 +1,8 @@
 // The built Pelloran.exe and pelloranctl.exe as other programs read them: the templates' styles and classes (what
 // the resource compiler may get wrong), the version blocks and the manifests that Windows and installers rely on,
 // and the files' imports and hardening.
-#include "tests/support/TestSupport.h"
+#include "res/resource.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 

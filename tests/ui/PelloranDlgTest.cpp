@@ -1,7 +1,10 @@
 // What Wine lets no other process see of the settings dialog (menus and icons are handles of the process
 // that made them): its system menu's about entry and its icons, checked inside the process on the real
 // dialog, which runs here without the firmware.
-#include "tests/support/TestSupport.h"
+#include "res/resource.h"
+#include "tests/support/Files.h"
+#include "tests/support/SimRun.h"
+#include "tests/support/StoredMode.h"
 #include "ui/PelloranDlg.h"
 
 #include <gtest/gtest.h>

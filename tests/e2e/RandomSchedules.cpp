@@ -1,0 +1,261 @@
+// Random schedules (make fuzz; a smoke run of 25 in the suite): the simulator's faults and answers, status words,
+// instances, a stored mode of any type, a damaged language file and a user's clicks and keys, drawn from a seed.
+// Every schedule must show the start its scenario predicts (SchedulePrediction.h), the state read back after a
+// click that was not applied, the mode checked last as the stored mode, and keep the promises every run keeps.
+#include "tests/e2e/SchedulePrediction.h"
+
+#include <cstdio>
+#include <iterator>
+#include <random>
+
+namespace e2e {
+namespace {
+
+std::string AnyCode(std::mt19937& random) {
+    static const char* const kCodes[] = {
+        "S_OK", "WBEM_S_FALSE", "WBEM_E_FAILED", "WBEM_E_TIMED_OUT", "WBEM_E_SERVER_TOO_BUSY", "WBEM_E_CALL_CANCELLED",
+        "WBEM_E_SHUTTING_DOWN", "WBEM_E_TRANSPORT_FAILURE", "RPC_E_DISCONNECTED", "RPC_S_SERVER_UNAVAILABLE",
+        "RPC_E_SERVER_DIED", "RPC_E_SERVER_DIED_DNE", "RPC_E_CALL_REJECTED",
+        "WBEM_E_INVALID_METHOD", "WBEM_E_INVALID_PARAMETER", "WBEM_E_NOT_FOUND", "WBEM_E_ACCESS_DENIED",
+        "E_ACCESSDENIED", "WBEM_E_TYPE_MISMATCH", "WBEM_E_INVALID_CLASS", "WBEM_E_NOT_SUPPORTED", "E_FAIL"};
+    return kCodes[random() % std::size(kCodes)];
+}
+
+// A script of 1 to 4 answers: codes, delays (some past a click's bound, some past the start's), stalls; the last
+// one sometimes repeating.
+template <class Chance>
+std::string AnyScript(std::mt19937& random, Chance chance) {
+    std::string script;
+    for (unsigned i = 0, n = 1 + random() % 4; i < n; ++i) {
+        const unsigned roll = random() % 100;
+        script += (i > 0 ? ", " : "") + (chance(8) ? std::string("never") : (chance(50) ? AnyCode(random) : "") + "@" +
+                  std::to_string(roll < 55 ? 0 : roll < 80 ? 1 + random() % 300 : roll < 92 ? 300 + random() % 1200
+                                 : roll < 97 ? kBoundMs + 1000 + random() % 3000 : kStartBoundMs + random() % 2000));
+    }
+    if (chance(15) && script.find("never") == std::string::npos) script += "*";
+    return script;
+}
+
+// A schedule: the simulator's faults and answers (codes, delays up to past the bounds, stalls, a cold start, a slow
+// machine, refused blankets), status types and values, instances, a thread already single-threaded, a stored mode of
+// any type, a damaged language file and a user's clicks and keys.
+Row AnySchedule(std::mt19937& random, unsigned seed, std::string& languageFile, Stored& stored) {
+    auto chance = [&](unsigned percent) { return random() % 100 < percent; };
+    std::ostringstream s;
+    s << "InitialStatus=" << std::vector<const char*>{"0x10000", "0x10001", "0x10003", "0x10002", "0x100FF", "0x1", "0xFFFFFF03", "0"}[random() % 8]
+      << ";Instances=" << std::vector<int>{1, 1, 1, 1, 0, 2, 3}[random() % 7];
+    if (chance(8)) s << ";MissingPath=1";
+    if (chance(25)) s << ";ResetRewinds=1";
+    if (chance(35))
+        s << ";StatusType=" << std::vector<const char*>{"I4", "UI4", "INT", "UINT", "I2", "UI2", "I1", "UI1", "I8", "UI8",
+                                                         "R8", "BOOL", "BSTR", "NULL", "EMPTY", "MISSING"}[random() % 16]
+          << ";StatusWord=" << std::vector<const char*>{"0x10001", "0x10003", "0xFFFF", "0xFFFD", "0xFF", "0x80",
+                                                         "0xFFFFFFFFFFFFFFFF", "0x100010001", "0xFFFF0003", "0x10000"}[random() % 10];
+    for (const char* kind : {"ConnectServer", "ExecQuery", "Next", "GetObject", "GetMethod", "SpawnInstance",
+                             "device_status", "device_ctrl"})
+        if (chance(std::string(kind).find('_') != std::string::npos ? 25 : 8)) s << ";Answers." << kind << "=" << AnyScript(random, chance);
+    if (chance(10)) s << ";Answers.SetBlanket=" << (chance(50) ? "E_NOINTERFACE" : "E_ACCESSDENIED") << (chance(70) ? "*" : "");
+    if (chance(8)) s << ";Answers.*=@" << 2000 + random() % 7000;   // a cold start
+    else if (chance(10)) s << ";Answers.*=@" << 1 + random() % 150 << "*";  // a slow machine
+
+    // The shipped language file: intact, missing, truncated, binary garbage, a huge line, or in another encoding.
+    const std::string shipped = ReadFileBytes(WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini"));
+    const std::wstring text(reinterpret_cast<const wchar_t*>(shipped.data() + 2), (shipped.size() - 2) / 2);
+    const char* setup = "";
+    switch (random() % 8) {
+    case 0: case 1: case 2: languageFile = shipped; break;
+    case 3: setup = "nolang"; break;
+    case 4: languageFile = shipped.substr(0, random() % shipped.size()); break;
+    case 5: languageFile = chance(50) ? "\xFF\xFE" : ""; for (unsigned n = 1 + random() % 8192; n > 0; --n) languageFile += char(random()); break;
+    case 6: {
+        std::wstring huge = text;
+        huge.insert(huge.find(L"[1]\r\n") + 5, L"S" + std::to_wstring(random() % 15) + L"=" + std::wstring(1000 + random() % 300000, L'A' + random() % 26) + L"\r\n");
+        languageFile = Utf16File(huge);
+        break;
+    }
+    default:
+        if (chance(33)) {
+            languageFile = shipped.substr(2);  // no byte-order mark
+        } else if (chance(50)) {
+            languageFile = shipped;  // big-endian
+            for (size_t i = 0; i + 1 < languageFile.size(); i += 2) std::swap(languageFile[i], languageFile[i + 1]);
+        } else {
+            languageFile.assign(text.size() * 3, '\0');  // UTF-8 without a byte-order mark
+            languageFile.resize(::WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &languageFile[0], int(languageFile.size()), nullptr, nullptr));
+        }
+    }
+    // The stored mode: none, its key impossible to create, a text, up to 8 bytes, or a number 0 to 5.
+    const int kind = random() % 6;
+    stored = kind == 2 ? Stored{REG_SZ, chance(50) ? std::string("1\0\0\0", 4) : std::string("A\0d\0\0\0", 6)}
+           : kind == 3 ? Stored{REG_BINARY, std::string(random() % 9, char(random() % 4))}
+           : kind >= 4 ? Dword(random() % 6) : Stored{REG_NONE, ""};
+    // Mostly the switch and the modes; About, and the ways out of the dialog, less often.
+    std::string script;
+    for (unsigned n = random() % 7; n > 0; --n) script += std::string(1, chance(85) ? "EDABEDa"[random() % 7] : "xrc"[random() % 3]) + ";";
+    static std::string name;
+    name = "fuzz-" + std::to_string(seed);
+    if (!*setup && chance(10)) setup = "sta";
+    return Row{name.c_str(), s.str(), kind == 1 ? kBlocked : kNothing, 0, script, {}, setup};
+}
+
+// What the dialog shows: "on", "off" or "na" by which switches are enabled, and the mode checked.
+std::string ViewOf(HWND dialog) {
+    const bool enable = StateOf(dialog, IDC_ENABLE).enabled, disable = StateOf(dialog, IDC_DISABLE).enabled;
+    return std::string(disable && !enable ? "on " : enable && !disable ? "off " : !enable && !disable ? "na " : "? ") +
+           (StateOf(dialog, IDC_ADAPTER_MODE).checked ? "A" : "B");
+}
+
+// A key of the language file as the tool reads it under the C locale, or its English text for S13 and S14.
+std::wstring LanguageText(const std::wstring& file, int key) {
+    wchar_t text[256] = {};
+    ::GetPrivateProfileStringW(L"1", (L"S" + std::to_wstring(key)).c_str(), L"", text, 256, file.c_str());
+    if (text[0] == L'\0' && key == 13) return kEnglishChangeNotApplied;
+    if (text[0] == L'\0' && key == 14) return kEnglishNotAvailable;
+    return text;
+}
+
+// What every schedule must show, from the simulator's log: no wait for an answer longer than the bound (the start's
+// for the lines of the start, a click's after), every proxy given its blanket before its first call, the firmware
+// called only once it was found and only with control values 0, 1 and 3 (none after a fatal start), and no simulated
+// object left behind (after a fatal start, none but what the client holds; a connection that never answered keeps
+// its locator).
+void ExpectPromisesKept(const std::vector<SimLogEntry>& log, size_t startLines, bool fatal, bool missingPath) {
+    bool found = false, connected = false, reset = false;
+    int counted = 0;  // the instances the counting pass handed back: the calls address the last of them
+    for (size_t at = 0; at < log.size(); ++at) {
+        const SimLogEntry& line = log[at];
+        reset = reset || line.event == "Reset";
+        counted += !reset && line.event == "Next" && !line["returned"].empty() && line["returned"] != "0";
+        if (line.event == "Next" || line.event == "GetResultObject") {
+            const long bound = long(at < startLines ? kStartBoundMs : kBoundMs);
+            EXPECT_TRUE(!line["timeout"].empty() && std::stol(line["timeout"]) >= 0 && std::stol(line["timeout"]) <= bound)
+                << line.event << " waited " << line["timeout"] << " ms";
+        }
+        found = found || (line.event == "Next" && !line["returned"].empty() && line["returned"] != "0");
+        connected = connected || line.event == "ConnectServer";
+        if (line.event == "ExecMethod") {
+            EXPECT_TRUE(found && !(fatal && line["method"] == "device_ctrl")) << line["method"];
+            EXPECT_EQ(line["path"], missingPath ? "<null>" : "\\\\SIMULATOR\\root\\wmi:TolvekManagement.InstanceName=\"Tolvek_" +
+                                                   std::to_string(counted - 1) + "\"") << "not the last instance counted";
+        }
+        if (line.event == "Put" && line["name"] == "ctrl_param") {
+            EXPECT_TRUE(line["vt"] == "3" && (line["value"] == "0" || line["value"] == "1" || line["value"] == "3")) << line["value"];
+        }
+        if (line.event != "Detach") continue;
+        std::string kinds = line["kinds"] == "<none>" ? "" : line["kinds"] + ",";
+        const auto allow = [&](const char* kind) { if (kinds.find(kind) != std::string::npos) kinds.erase(kinds.find(kind), std::strlen(kind)); };
+        if (!connected) allow("Locator,");
+        if (fatal) for (const char* kind : {"Services,", "InParams,", "OutParams,"}) allow(kind);
+        EXPECT_EQ(kinds, "") << "simulated objects left alive at exit";
+    }
+    EXPECT_EQ(ProxyCallsWithoutBlanket(log), "");
+}
+
+// A schedule's dialog: the view, and the state text the language file in use gives it.
+void ExpectScheduleView(HWND dialog, const std::string& view, const std::wstring& languageFile) {
+    EXPECT_EQ(ViewOf(dialog), view);
+    EXPECT_EQ(StateOf(dialog, IDC_STATUS_TEXT).text, LanguageText(languageFile, view[0] == 'n' ? 14 : view[1] == 'n' ? 9 : 10));
+}
+
+// A message box of the process, shown or about to be.
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM search) {
+    auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(search);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == found->first && IsMessageBox(window)) found->second = window;
+    return TRUE;
+}
+HWND MessageBoxOf(DWORD pid) {
+    std::pair<DWORD, HWND> search{pid, nullptr};
+    ::EnumWindows(&FindMessageBox, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+TEST_F(DialogRun, RandomSchedules) {
+    unsigned count = 0, seed = 0, failed = 0;  // PELLORAN_FUZZ="N SEED", from scripts/fuzz or the suite's smoke run
+    ASSERT_EQ(std::sscanf(std::getenv("PELLORAN_FUZZ") ? std::getenv("PELLORAN_FUZZ") : "", "%u %u", &count, &seed), 2);
+    const std::wstring languageFilePath = s_folder + L"\\PelloranLang.ini";
+    for (unsigned i = 0; i < count; ++i) {
+        // A schedule whose start is certain: answers too near a bound are drawn again.
+        std::mt19937 random(seed + i);
+        std::string languageFile, start;
+        Stored stored{};
+        Row row;
+        bool adapterStored = false;
+        do {
+            row = AnySchedule(random, seed + i, languageFile, stored);
+            adapterStored = StoredReadsAsAdapter(stored, row.before == kBlocked);
+            start = Prediction(row.scenario, adapterStored).Start();
+        } while (start.empty());
+        const Prediction firmware(row.scenario, adapterStored);
+        SCOPED_TRACE(testing::Message() << "seed " << seed + i << " (make fuzz N=1 SEED=" << seed + i << "), start " << start
+                                        << ", actions " << row.script);
+        const int errorsBefore = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+        Start(row, languageFile, stored);
+        HWND first = WaitForWindow(m_tool->pid(), [](HWND h) { return IsSettingsDialog(h) || IsMessageBox(h); }, kStartAllowMs);
+        const size_t startLines = m_run->Log().size();  // the start's calls are over once a window shows
+        const bool fatal = start.back() == '!';
+        if (fatal) ExpectFatal(start == "object!" ? kNoObject : kNoStatus);
+        if (!fatal && first != nullptr) ExpectScheduleView(first, start, languageFilePath);
+        bool adapterChecked = !fatal && first != nullptr && StateOf(first, IDC_ADAPTER_MODE).checked;
+        for (size_t at = 0; first != nullptr && !fatal && at < m_row.script.size() && ::IsWindow(first); at += 2) {
+            const char action = m_row.script[at];
+            if (!Ping(first, kAllowMs)) ADD_FAILURE() << "the dialog did not answer within the bound";
+            adapterChecked = StateOf(first, IDC_ADAPTER_MODE).checked;
+            const size_t before = m_run->Log().size();
+            if (action == 'a') {
+                HWND about = OpenAbout(first, IDM_ABOUTBOX, kAllowMs);
+                EXPECT_TRUE(about != nullptr && Click(about, IDOK, kAllowMs)) << "the about box did not open and close";
+            } else if (action == 'x' || action == 'r') {
+                EXPECT_TRUE(PressKey(first, action == 'x' ? VK_ESCAPE : VK_RETURN, kAllowMs));  // Enter may click a button
+            } else if (action == 'c') {
+                ::PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
+                break;
+            } else {  // a user clicks only what is enabled
+                const int id = std::vector<int>{IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}[std::string("EDAB").find(action)];
+                DWORD_PTR ignored = 0;
+                if (StateOf(first, id).enabled) ::SendMessageTimeoutW(::GetDlgItem(first, id), BM_CLICK, 0, 0, SMTO_NORMAL, 50, &ignored);
+            }
+            // A change that was not applied is said once the click is over: the state read back, or not available.
+            HWND box = nullptr;
+            EXPECT_TRUE(WaitUntil([&] { return (box = MessageBoxOf(m_tool->pid())) != nullptr || !::IsWindow(first) || Ping(first, 50); },
+                                  3 * kAllowMs)) << "a click not handled within the bound";
+            if ((box = MessageBoxOf(m_tool->pid())) != nullptr) {
+                EXPECT_EQ(TextOf(::GetDlgItem(box, 0xFFFF)), LanguageText(languageFilePath, 13));
+                EXPECT_EQ(::GetWindow(box, GW_OWNER), first);
+                EXPECT_TRUE(Click(box, IDOK, kAllowMs));
+                EXPECT_TRUE(Ping(first, kAllowMs));
+                ExpectScheduleView(first, ReadBackView(m_run->Log(), before, firmware, adapterStored), languageFilePath);
+            }
+            if (::IsWindow(first) && Ping(first, kAllowMs)) adapterChecked = StateOf(first, IDC_ADAPTER_MODE).checked;
+            EXPECT_TRUE(WaitUntil([&] { return WaitForWindow(m_tool->pid(), [&](HWND h) { return h != first; }, 0) == nullptr; },
+                                  kAllowMs)) << "a window besides the dialog, after " << action;
+        }
+        if (first != nullptr && !fatal && m_row.script.find('c') == std::string::npos && ::IsWindow(first) && Ping(first, kAllowMs)) {
+            adapterChecked = StateOf(first, IDC_ADAPTER_MODE).checked;  // not yet closing: read before the close
+            ::PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
+        }
+        EXPECT_NE(first, nullptr) << "neither the dialog nor a message within the bound";
+        if (!fatal) ExpectEnd();
+        EXPECT_EQ(ReadStored(), fatal || row.before == kBlocked ? m_storedBefore : Dword(adapterChecked ? 1 : 0))
+            << "the stored mode: unchanged after a fatal start or where it cannot be, else the mode checked at the end";
+        const bool missingPath = row.scenario.find("MissingPath=1") != std::string::npos;
+        ExpectPromisesKept(m_run->Log(), startLines, fatal, missingPath);
+        if (random() % 100 < 30) {  // the command line on the same firmware, in a run of its own
+            static const char* const kCommands[] = {"status", "on", "off", "mode adapter", "on battery --json", "mode", "frob"};
+            const std::string command = kCommands[random() % std::size(kCommands)];
+            SimRun ctlRun(FreshFolder(std::string(row.name) + "-ctl"));
+            ctlRun.Scenario(row.scenario);
+            const Captured ctl = RunCaptured(L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + std::wstring(command.begin(), command.end()),
+                                             ctlRun.folder, 4 * (kStartBoundMs + 2 * kBoundMs));
+            EXPECT_LE(ctl.exit, 6u) << "pelloranctl " << command << ": an exit code from its list, within the bounds";
+            ExpectPromisesKept(ctlRun.Log(), ctlRun.Log().size(), false, missingPath);
+        }
+        TearDown();
+        failed += ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() != errorsBefore;
+    }
+    std::printf("%u passed, %u failed\n", count - failed, failed);
+}
+
+}  // namespace
+}  // namespace e2e

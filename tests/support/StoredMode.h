@@ -1,0 +1,46 @@
+// The user's stored mode in the registry, read, written and made impossible to store, as a test sets it up.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace testsupport {
+
+// The stored mode: its registry type and bytes (REG_NONE: no value), under the key the tool keeps it in.
+struct Stored {
+    DWORD type;
+    std::string bytes;
+    bool operator==(const Stored& other) const { return type == other.type && bytes == other.bytes; }
+};
+constexpr wchar_t kStoredKey[] = L"Software\\Tolvek\\Quenby", kStoredValue[] = L"PelloranMode";
+
+inline Stored Dword(DWORD value) { return {REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof(value))}; }
+
+inline Stored ReadStored() {
+    Stored stored{REG_NONE, std::string(64, '\0')};
+    DWORD size = 64;
+    if (::RegGetValueW(HKEY_CURRENT_USER, kStoredKey, kStoredValue, RRF_RT_ANY | RRF_NOEXPAND, &stored.type,
+                       &stored.bytes[0], &size) != ERROR_SUCCESS)
+        return {REG_NONE, ""};
+    stored.bytes.resize(size);
+    return stored;
+}
+
+// Stores a value (REG_NONE: removes the key).
+inline void Store(const Stored& value) {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kStoredKey);
+    if (value.type != REG_NONE)
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, kStoredKey, kStoredValue, value.type, value.bytes.data(), DWORD(value.bytes.size()));
+}
+
+// Removes the key's parent, and with blocked makes it anew volatile: no lasting key can be created below it.
+inline void BlockStoredKey(bool blocked) {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tolvek");
+    HKEY parent = nullptr;
+    if (blocked && ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tolvek", 0, nullptr, REG_OPTION_VOLATILE,
+                                     KEY_ALL_ACCESS, nullptr, &parent, nullptr) == ERROR_SUCCESS)
+        ::RegCloseKey(parent);
+}
+
+}  // namespace testsupport
