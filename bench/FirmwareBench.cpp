@@ -3,12 +3,11 @@
 #include "firmware/FirmwareCalls.h"
 #include "firmware/PelloranCodes.h"
 #include "firmware/WmiClient.h"
+#include "sim/MonotonicClock.h"
 
 #include <windows.h>
 #include <wbemidl.h>
 #include <wrl/client.h>
-
-#include "BenchClock.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,9 +3,9 @@
 // and the same dialog that first makes the COM set-up, WMI connection and query that any program asking
 // the firmware must make. In the same turns, a fresh process times each step of the tool's start-up.
 //   pelloran_bench_startup <Pelloran.exe> <bare.exe> <bare+WMI.exe> <steps.exe> <language file> [runs]
-#include <windows.h>
+#include "sim/MonotonicClock.h"
 
-#include "BenchClock.h"
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>

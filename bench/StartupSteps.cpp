@@ -8,10 +8,9 @@
 #include "lang/LangFile.h"
 #include "lang/Language.h"
 #include "prefs/ModePreference.h"
+#include "sim/MonotonicClock.h"
 
 #include <windows.h>
-
-#include "BenchClock.h"
 
 #include <cstdio>
 #include <string>

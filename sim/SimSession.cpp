@@ -1,6 +1,7 @@
 // The scenario file, the persisted feature state and the call log of the simulated firmware.
 #include "sim/SimSession.h"
 
+#include "sim/MonotonicClock.h"
 #include "sim/SimCodes.h"
 #include "sim/SimModule.h"
 
@@ -121,15 +122,6 @@ std::wstring ModuleFolder() {
     std::wstring folder(path, length < MAX_PATH * 2 ? length : 0);
     const size_t slash = folder.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
-}
-
-// Milliseconds of the machine's monotonic clock; comparable between processes.
-long long NowMs() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return counter.QuadPart / (frequency.QuadPart / 1000);
 }
 
 // Appends a UTF-8 line to a log file; opened and closed each time so that other processes see it at once.

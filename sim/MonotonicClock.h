@@ -1,4 +1,5 @@
-// The benchmarks' one clock: seconds of the performance counter, which is monotonic.
+// The machine's monotonic clock, the performance counter: the simulator stamps its log with it and the benchmarks
+// time with it. Readings are comparable between processes.
 #pragma once
 
 #include <windows.h>
@@ -10,3 +11,5 @@ inline double NowSeconds() {
     ::QueryPerformanceCounter(&counter);
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
+
+inline long long NowMs() { return static_cast<long long>(NowSeconds() * 1000.0); }
