@@ -277,6 +277,57 @@ BSTR InstancePath(IWbemClassObject* object) {
     return nullptr;
 }
 
+// Asks WMI for every instance of the class, forward only and returning at once: the enumerator, or null.
+IEnumWbemClassObject* StartQuery(WmiClient& client, const wchar_t* className, HRESULT& latest) {
+    constexpr size_t kQueryRoom = 200;
+    wchar_t queryText[kQueryRoom] = L"Select * From ";
+    std::wcsncat(queryText, className, kQueryRoom - std::wcslen(queryText) - 1);
+    const Bstr language(L"WQL");
+    const Bstr query(queryText);
+    IEnumWbemClassObject* enumerator = nullptr;
+    latest = client.pServices->ExecQuery(language, query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                                         nullptr,  // no context
+                                         &enumerator);
+    return enumerator;
+}
+
+// The counting pass: the instances the enumerator hands back, the last one counted kept in hand for the path
+// walk. An object handed back with a failure code is neither counted nor kept. A cold provider may take long to
+// hand back the first instance; once one is in hand, the rest of the enumeration (rest) has a click's bound, so
+// that an end that does not come leaves time for the calls.
+int CountInstances(IEnumWbemClassObject* enumerator, const Deadline& deadline, Deadline& rest,
+                   IWbemClassObject*& inHand, HRESULT& latest) {
+    SetProxySecurity(enumerator);
+    int count = 0;
+    while (IWbemClassObject* object = NextObject(enumerator, rest, latest)) {
+        if (FAILED(latest)) {
+            object->Release();
+            continue;
+        }
+        if (count++ == 0) rest = deadline.Sooner(kFirmwareBoundMs);
+        if (inHand != nullptr) inHand->Release();
+        inHand = object;
+    }
+    return count;
+}
+
+// The path walk, after the count: entry 0 gets the object in hand; later entries only what the enumerator gives
+// after a reset. An enumeration that failed or ran out of time (latest) is not asked again: it would only make
+// the walk wait. The object in hand and the enumerator are released.
+void WalkInstancePaths(WmiClient& client, IEnumWbemClassObject* enumerator, IWbemClassObject* inHand, int count,
+                       const Deadline& rest, HRESULT latest) {
+    const bool endedInTime = SUCCEEDED(latest);
+    enumerator->Reset();
+    for (int i = 0; inHand != nullptr;) {
+        if (i == 0 || SUCCEEDED(latest)) client.pInstancePaths[i] = InstancePath(inHand);
+        inHand->Release();
+        inHand = endedInTime ? NextObject(enumerator, rest, latest) : nullptr;
+        if (inHand == nullptr || ++i >= count) break;
+    }
+    if (inHand != nullptr) inHand->Release();
+    enumerator->Release();
+}
+
 }  // namespace
 
 int QueryInstances(const wchar_t* className, HRESULT* latestResult) {
@@ -284,65 +335,25 @@ int QueryInstances(const wchar_t* className, HRESULT* latestResult) {
     if (g_pWmiClient == nullptr || !g_pWmiClient->bConnected || className == nullptr) return 0;
     WmiClient& client = *g_pWmiClient;
     wchar_t diagnostic[100];
-
-    constexpr size_t kQueryRoom = 200;
-    wchar_t queryText[kQueryRoom] = L"Select * From ";
-    std::wcsncat(queryText, className, kQueryRoom - std::wcslen(queryText) - 1);
-    const Bstr language(L"WQL");
-    const Bstr query(queryText);
-
     ::SysFreeString(client.bstrClass);
     client.bstrClass = ::SysAllocString(className);
 
     // The query returns at once; its results come through the enumerator, each step bounded.
     const Deadline deadline;
-    IEnumWbemClassObject* enumerator = nullptr;
-    HRESULT latest = client.pServices->ExecQuery(language, query,
-                                                 WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                                 nullptr,  // no context
-                                                 &enumerator);
+    HRESULT latest = S_OK;
+    IEnumWbemClassObject* enumerator = StartQuery(client, className, latest);
     FormatStepResult(diagnostic, L"Query returned 0x%x:", latest);
-
-    // Counting pass: the last object counted stays in hand for the path walk. An object handed back with a
-    // failure code is neither counted nor kept.
-    // A cold provider may take long to hand back the first instance; once one is in hand, the rest of the
-    // enumeration has a click's bound, so that an end that does not come leaves time for the calls.
     int count = 0;
     IWbemClassObject* inHand = nullptr;
     Deadline rest = deadline;
-    if (enumerator != nullptr) {
-        SetProxySecurity(enumerator);
-        while (IWbemClassObject* object = NextObject(enumerator, rest, latest)) {
-            if (FAILED(latest)) {
-                object->Release();
-                continue;
-            }
-            if (count++ == 0) rest = deadline.Sooner(kFirmwareBoundMs);
-            if (inHand != nullptr) inHand->Release();
-            inHand = object;
-        }
-    }
-    // An enumeration that failed or ran out of time is not asked again: it would only make the walk wait.
-    const bool endedInTime = SUCCEEDED(latest);
+    if (enumerator != nullptr) count = CountInstances(enumerator, deadline, rest, inHand, latest);
 
     FreeInstancePaths(client);
     if (count > 0) client.pInstancePaths = new BSTR[count]();
     FormatStepResult(diagnostic, L"Obj count returned 0x%x:", latest);
     client.nInstances = count;
     if (latestResult != nullptr) *latestResult = latest;
-
-    if (enumerator != nullptr) {
-        enumerator->Reset();
-        // Entry 0 gets the object in hand; later entries only what the enumerator gives after the reset.
-        for (int i = 0; inHand != nullptr;) {
-            if (i == 0 || SUCCEEDED(latest)) client.pInstancePaths[i] = InstancePath(inHand);
-            inHand->Release();
-            inHand = endedInTime ? NextObject(enumerator, rest, latest) : nullptr;
-            if (inHand == nullptr || ++i >= count) break;
-        }
-        if (inHand != nullptr) inHand->Release();
-        enumerator->Release();
-    }
+    if (enumerator != nullptr) WalkInstancePaths(client, enumerator, inHand, count, rest, latest);
     return count;
 }
 

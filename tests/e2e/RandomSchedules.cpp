@@ -171,86 +171,106 @@ HWND MessageBoxOf(DWORD pid) {
     return search.second;
 }
 
-TEST_F(DialogRun, RandomSchedules) {
-    unsigned count = 0, seed = 0, failed = 0;  // PELLORAN_FUZZ="N SEED", from scripts/fuzz or the suite's smoke run
-    ASSERT_EQ(std::sscanf(std::getenv("PELLORAN_FUZZ") ? std::getenv("PELLORAN_FUZZ") : "", "%u %u", &count, &seed), 2);
-    const std::wstring languageFilePath = s_folder + L"\\PelloranLang.ini";
-    for (unsigned i = 0; i < count; ++i) {
-        // A schedule whose start is certain: answers too near a bound are drawn again.
-        std::mt19937 random(seed + i);
+// One schedule after another, each a run of the tool on its own.
+class ScheduleRun : public DialogRun {
+protected:
+    // A schedule of the seed whose start is certain (answers too near a bound are drawn again), run and checked.
+    void RunSchedule(unsigned seed) {
+        std::mt19937 random(seed);
         std::string languageFile, start;
         Stored stored{};
         Row row;
-        bool adapterStored = false;
         do {
-            row = AnySchedule(random, seed + i, languageFile, stored);
-            adapterStored = StoredReadsAsAdapter(stored, row.before == kBlocked);
-            start = Prediction(row.scenario, adapterStored).Start();
+            row = AnySchedule(random, seed, languageFile, stored);
+            m_adapterStored = StoredReadsAsAdapter(stored, row.before == kBlocked);
+            start = Prediction(row.scenario, m_adapterStored).Start();
         } while (start.empty());
-        const Prediction firmware(row.scenario, adapterStored);
-        SCOPED_TRACE(testing::Message() << "seed " << seed + i << " (make fuzz N=1 SEED=" << seed + i << "), start " << start
+        m_firmware = std::make_unique<Prediction>(row.scenario, m_adapterStored);
+        SCOPED_TRACE(testing::Message() << "seed " << seed << " (make fuzz N=1 SEED=" << seed << "), start " << start
                                         << ", actions " << row.script);
-        const int errorsBefore = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
         Start(row, languageFile, stored);
-        HWND first = WaitForWindow(m_tool->pid(), [](HWND h) { return IsSettingsDialog(h) || IsMessageBox(h); }, kStartAllowMs);
+        m_first = WaitForWindow(m_tool->pid(), [](HWND h) { return IsSettingsDialog(h) || IsMessageBox(h); }, kStartAllowMs);
         const size_t startLines = m_run->Log().size();  // the start's calls are over once a window shows
         const bool fatal = start.back() == '!';
         if (fatal) ExpectFatal(start == "object!" ? kNoObject : kNoStatus);
-        if (!fatal && first != nullptr) ExpectScheduleView(first, start, languageFilePath);
-        bool adapterChecked = !fatal && first != nullptr && StateOf(first, IDC_ADAPTER_MODE).checked;
-        for (size_t at = 0; first != nullptr && !fatal && at < m_row.script.size() && ::IsWindow(first); at += 2) {
-            const char action = m_row.script[at];
-            if (!Ping(first, kAllowMs)) ADD_FAILURE() << "the dialog did not answer within the bound";
-            adapterChecked = StateOf(first, IDC_ADAPTER_MODE).checked;
-            const size_t before = m_run->Log().size();
-            if (action == 'a') {
-                HWND about = OpenAbout(first, IDM_ABOUTBOX, kAllowMs);
-                EXPECT_TRUE(about != nullptr && Click(about, IDOK, kAllowMs)) << "the about box did not open and close";
-            } else if (action == 'x' || action == 'r') {
-                EXPECT_TRUE(PressKey(first, action == 'x' ? VK_ESCAPE : VK_RETURN, kAllowMs));  // Enter may click a button
-            } else if (action == 'c') {
-                ::PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
-                break;
-            } else {  // a user clicks only what is enabled
-                const int id = std::vector<int>{IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}[std::string("EDAB").find(action)];
-                DWORD_PTR ignored = 0;
-                if (StateOf(first, id).enabled) ::SendMessageTimeoutW(::GetDlgItem(first, id), BM_CLICK, 0, 0, SMTO_NORMAL, 50, &ignored);
-            }
-            // A change that was not applied is said once the click is over: the state read back, or not available.
-            HWND box = nullptr;
-            EXPECT_TRUE(WaitUntil([&] { return (box = MessageBoxOf(m_tool->pid())) != nullptr || !::IsWindow(first) || Ping(first, 50); },
-                                  3 * kAllowMs)) << "a click not handled within the bound";
-            if ((box = MessageBoxOf(m_tool->pid())) != nullptr) {
-                EXPECT_EQ(TextOf(::GetDlgItem(box, 0xFFFF)), LanguageText(languageFilePath, 13));
-                EXPECT_EQ(::GetWindow(box, GW_OWNER), first);
-                EXPECT_TRUE(Click(box, IDOK, kAllowMs));
-                EXPECT_TRUE(Ping(first, kAllowMs));
-                ExpectScheduleView(first, ReadBackView(m_run->Log(), before, firmware, adapterStored), languageFilePath);
-            }
-            if (::IsWindow(first) && Ping(first, kAllowMs)) adapterChecked = StateOf(first, IDC_ADAPTER_MODE).checked;
-            EXPECT_TRUE(WaitUntil([&] { return WaitForWindow(m_tool->pid(), [&](HWND h) { return h != first; }, 0) == nullptr; },
-                                  kAllowMs)) << "a window besides the dialog, after " << action;
+        if (!fatal && m_first != nullptr) ExpectScheduleView(m_first, start, LanguageFile());
+        m_adapterChecked = !fatal && m_first != nullptr && StateOf(m_first, IDC_ADAPTER_MODE).checked;
+        for (size_t at = 0; m_first != nullptr && !fatal && at < m_row.script.size() && ::IsWindow(m_first); at += 2) {
+            if (!RunAction(m_row.script[at])) break;
         }
-        if (first != nullptr && !fatal && m_row.script.find('c') == std::string::npos && ::IsWindow(first) && Ping(first, kAllowMs)) {
-            adapterChecked = StateOf(first, IDC_ADAPTER_MODE).checked;  // not yet closing: read before the close
-            ::PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
+        if (m_first != nullptr && !fatal && m_row.script.find('c') == std::string::npos && ::IsWindow(m_first) && Ping(m_first, kAllowMs)) {
+            m_adapterChecked = StateOf(m_first, IDC_ADAPTER_MODE).checked;  // not yet closing: read before the close
+            ::PostMessageW(m_first, WM_SYSCOMMAND, SC_CLOSE, 0);
         }
-        EXPECT_NE(first, nullptr) << "neither the dialog nor a message within the bound";
+        EXPECT_NE(m_first, nullptr) << "neither the dialog nor a message within the bound";
         if (!fatal) ExpectEnd();
-        EXPECT_EQ(ReadStored(), fatal || row.before == kBlocked ? m_storedBefore : Dword(adapterChecked ? 1 : 0))
+        EXPECT_EQ(ReadStored(), fatal || row.before == kBlocked ? m_storedBefore : Dword(m_adapterChecked ? 1 : 0))
             << "the stored mode: unchanged after a fatal start or where it cannot be, else the mode checked at the end";
         const bool missingPath = row.scenario.find("MissingPath=1") != std::string::npos;
         ExpectPromisesKept(m_run->Log(), startLines, fatal, missingPath);
-        if (random() % 100 < 30) {  // the command line on the same firmware, in a run of its own
-            static const char* const kCommands[] = {"status", "on", "off", "mode adapter", "on battery --json", "mode", "frob"};
-            const std::string command = kCommands[random() % std::size(kCommands)];
-            SimRun ctlRun(FreshFolder(std::string(row.name) + "-ctl"));
-            ctlRun.Scenario(row.scenario);
-            const Captured ctl = RunCaptured(L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + std::wstring(command.begin(), command.end()),
-                                             ctlRun.folder, 4 * (kStartBoundMs + 2 * kBoundMs));
-            EXPECT_LE(ctl.exit, 6u) << "pelloranctl " << command << ": an exit code from its list, within the bounds";
-            ExpectPromisesKept(ctlRun.Log(), ctlRun.Log().size(), false, missingPath);
+        if (random() % 100 < 30) RunCommandLine(row, random() % 7, missingPath);
+    }
+
+    // One action of the user on the open dialog, and what it must show; false after the close box.
+    bool RunAction(char action) {
+        if (!Ping(m_first, kAllowMs)) ADD_FAILURE() << "the dialog did not answer within the bound";
+        m_adapterChecked = StateOf(m_first, IDC_ADAPTER_MODE).checked;
+        const size_t before = m_run->Log().size();
+        if (action == 'a') {
+            HWND about = OpenAbout(m_first, IDM_ABOUTBOX, kAllowMs);
+            EXPECT_TRUE(about != nullptr && Click(about, IDOK, kAllowMs)) << "the about box did not open and close";
+        } else if (action == 'x' || action == 'r') {
+            EXPECT_TRUE(PressKey(m_first, action == 'x' ? VK_ESCAPE : VK_RETURN, kAllowMs));  // Enter may click a button
+        } else if (action == 'c') {
+            ::PostMessageW(m_first, WM_SYSCOMMAND, SC_CLOSE, 0);
+            return false;
+        } else {  // a user clicks only what is enabled
+            const int id = std::vector<int>{IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}[std::string("EDAB").find(action)];
+            DWORD_PTR ignored = 0;
+            if (StateOf(m_first, id).enabled) ::SendMessageTimeoutW(::GetDlgItem(m_first, id), BM_CLICK, 0, 0, SMTO_NORMAL, 50, &ignored);
         }
+        // A change that was not applied is said once the click is over: the state read back, or not available.
+        HWND box = nullptr;
+        EXPECT_TRUE(WaitUntil([&] { return (box = MessageBoxOf(m_tool->pid())) != nullptr || !::IsWindow(m_first) || Ping(m_first, 50); },
+                              3 * kAllowMs)) << "a click not handled within the bound";
+        if ((box = MessageBoxOf(m_tool->pid())) != nullptr) {
+            EXPECT_EQ(TextOf(::GetDlgItem(box, 0xFFFF)), LanguageText(LanguageFile(), 13));
+            EXPECT_EQ(::GetWindow(box, GW_OWNER), m_first);
+            EXPECT_TRUE(Click(box, IDOK, kAllowMs));
+            EXPECT_TRUE(Ping(m_first, kAllowMs));
+            ExpectScheduleView(m_first, ReadBackView(m_run->Log(), before, *m_firmware, m_adapterStored), LanguageFile());
+        }
+        if (::IsWindow(m_first) && Ping(m_first, kAllowMs)) m_adapterChecked = StateOf(m_first, IDC_ADAPTER_MODE).checked;
+        EXPECT_TRUE(WaitUntil([&] { return WaitForWindow(m_tool->pid(), [&](HWND h) { return h != m_first; }, 0) == nullptr; },
+                              kAllowMs)) << "a window besides the dialog, after " << action;
+        return true;
+    }
+
+    // The command line on the same firmware, in a run of its own: an exit code from its list, the promises kept.
+    void RunCommandLine(const Row& row, unsigned pick, bool missingPath) {
+        static const char* const kCommands[] = {"status", "on", "off", "mode adapter", "on battery --json", "mode", "frob"};
+        const std::string command = kCommands[pick % std::size(kCommands)];
+        SimRun ctlRun(FreshFolder(std::string(row.name) + "-ctl"));
+        ctlRun.Scenario(row.scenario);
+        const Captured ctl = RunCaptured(L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + std::wstring(command.begin(), command.end()),
+                                         ctlRun.folder, 4 * (kStartBoundMs + 2 * kBoundMs));
+        EXPECT_LE(ctl.exit, 6u) << "pelloranctl " << command << ": an exit code from its list, within the bounds";
+        ExpectPromisesKept(ctlRun.Log(), ctlRun.Log().size(), false, missingPath);
+    }
+
+    std::wstring LanguageFile() const { return s_folder + L"\\PelloranLang.ini"; }
+
+    std::unique_ptr<Prediction> m_firmware;
+    bool m_adapterStored = false, m_adapterChecked = false;
+    HWND m_first = nullptr;  // the first window the tool shows: the dialog or a fatal message
+};
+
+TEST_F(ScheduleRun, RandomSchedules) {
+    unsigned count = 0, seed = 0, failed = 0;  // PELLORAN_FUZZ="N SEED", from scripts/fuzz or the suite's smoke run
+    ASSERT_EQ(std::sscanf(std::getenv("PELLORAN_FUZZ") ? std::getenv("PELLORAN_FUZZ") : "", "%u %u", &count, &seed), 2);
+    for (unsigned i = 0; i < count; ++i) {
+        const int errorsBefore = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+        RunSchedule(seed + i);
         TearDown();
         failed += ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() != errorsBefore;
     }
