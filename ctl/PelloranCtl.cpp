@@ -15,6 +15,7 @@
 #include <cwchar>
 #include <new>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -52,6 +53,8 @@ constexpr char kUsageText[] =
     "  4  access denied: run it from an elevated prompt\n"
     "  5  the change was not applied (the call failed, or the state read back differs)\n"
     "  6  WMI could not be reached or did not answer in time\n";
+// The synopsis, its first lines, alone follows a usage error; --help gives it all.
+constexpr size_t kSynopsisLength = std::string_view(kUsageText).find("\n\n") + 1;
 
 // What a run asks for.
 struct Request {
@@ -255,7 +258,8 @@ int wmain(int argc, wchar_t** argv) {
         usage.exit = kUsage;
         usage.error = request.problem;
         Print(usage, request.json);
-        std::fputs(kUsageText, stderr);
+        std::fwrite(kUsageText, 1, kSynopsisLength, stderr);
+        std::fputs("Run pelloranctl --help for the commands and exit codes.\n", stderr);
         return kUsage;
     }
     if (request.command == Request::kHelp) {
