@@ -137,12 +137,11 @@ public:
     bool Start() {
         if (m_namespace == nullptr || m_answered == nullptr || m_taken == nullptr) return false;
         ::InterlockedIncrement(&m_refs);  // the worker's
-        const HANDLE thread = ::CreateThread(nullptr, 0, &PendingConnection::Work, this, 0, nullptr);
-        if (thread == nullptr) {
+        m_thread = ::CreateThread(nullptr, 0, &PendingConnection::Work, this, 0, nullptr);
+        if (m_thread == nullptr) {
             ::InterlockedDecrement(&m_refs);
             return false;
         }
-        ::CloseHandle(thread);
         return true;
     }
 
@@ -156,6 +155,10 @@ public:
             hr = ::CoGetInterfaceAndReleaseStream(m_marshaled, IID_IWbemServices, reinterpret_cast<void**>(services));
         m_marshaled = nullptr;
         ::SetEvent(m_taken);
+        // The worker that answered only lets go of its apartment now: wait for it, within bounds, so that it
+        // is not cut off half-way when the program ends soon after (Wine's server aborts a process whose
+        // thread was ended in the middle of a handle's call).
+        ::WaitForSingleObject(m_thread, kWorkerEndMs);
         return hr;
     }
 
@@ -164,6 +167,7 @@ public:
         ::SysFreeString(m_namespace);
         if (m_answered != nullptr) ::CloseHandle(m_answered);
         if (m_taken != nullptr) ::CloseHandle(m_taken);
+        if (m_thread != nullptr) ::CloseHandle(m_thread);
         delete this;
     }
 
@@ -171,6 +175,7 @@ private:
     ~PendingConnection() = default;
 
     static constexpr LONG kPending = 0, kAnswered = 1, kAbandoned = 2;
+    static constexpr DWORD kWorkerEndMs = 1000;  // after the answer it only releases what it made
 
     static DWORD WINAPI Work(void* parameter) {
         auto* self = static_cast<PendingConnection*>(parameter);
@@ -218,6 +223,7 @@ private:
     BSTR m_namespace;
     HANDLE m_answered;
     HANDLE m_taken;
+    HANDLE m_thread = nullptr;
     HRESULT m_hr = WBEM_E_FAILED;
     IStream* m_marshaled = nullptr;
 };
