@@ -8,9 +8,21 @@
 # After `wine_env DIR`: WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES (and for 64-bit WINELOADER and
 # WINESERVER) are exported, `$pelloran_wine` names the loader to run programs with, and the functions
 # `wine` and `wineserver` call the right programs.
+#
+# Also: `in_build_folder DIR`, the guard of every script that touches a prefix.
 
 pelloran_wine64=/usr/lib/wine/wine64
 pelloran_wineserver64=/usr/lib/wine/wineserver64
+# The build folder of this checkout (the folder above scripts/), its links resolved.
+pelloran_build=$(realpath -m -- "$(dirname "${BASH_SOURCE[0]}")/../../build")
+
+# Whether DIR lies inside the build folder once its links and ".." are resolved, as the kernel would
+# resolve them; DIR need not exist yet (what exists of it is resolved, the rest taken as written).
+in_build_folder() {
+    local real
+    real=$(realpath -m -- "$1") || return 1
+    [[ $real == "$pelloran_build"/?* ]]
+}
 
 # The architecture of a prefix of the build, from where it lives.
 wine_arch_of() {
