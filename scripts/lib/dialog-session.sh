@@ -21,8 +21,6 @@ session_flavour() {
         { echo "$1: building the $flavour flavour failed" >&2; exit 1; }
 }
 
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
-
 # Creates the prefix, registers the simulator, and sets the Wine environment.
 session_prepare() {
     "$root/scripts/wine-prefix" ensure "$prefix"

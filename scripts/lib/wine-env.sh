@@ -9,7 +9,7 @@
 # WINESERVER) are exported, `$pelloran_wine` names the loader to run programs with, and the functions
 # `wine` and `wineserver` call the right programs.
 #
-# Also: `in_build_folder DIR`, the guard of every script that touches a prefix.
+# Also: `in_build_folder DIR`, the guard of every script that touches a prefix, and `winpath PATH`.
 
 pelloran_wine64=/usr/lib/wine/wine64
 pelloran_wineserver64=/usr/lib/wine/wineserver64
@@ -23,6 +23,9 @@ in_build_folder() {
     real=$(realpath -m -- "$1") || return 1
     [[ $real == "$pelloran_build"/?* ]]
 }
+
+# The Windows path of a Unix path, on the Z: drive that Wine maps to /.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # The architecture of a prefix of the build, from where it lives.
 wine_arch_of() {
