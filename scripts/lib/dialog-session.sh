@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the demo and the screenshot scripts: the build of the flavour shown, a Wine prefix of that build
 # with its firmware simulator registered and a virtual display, the tool in Wine's virtual desktop, and the
 # dialog driver. Source it; each function is given what it works on and prints what it finds.

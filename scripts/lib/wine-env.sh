@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The Wine environment of one of the build's prefixes. Source it, then call `wine_env DIR`.
 #
 # A prefix under build/x64/ is a 64-bit prefix for the 64-bit flavour; every other prefix of the build
@@ -35,6 +36,7 @@ wine_arch_of() {
     esac
 }
 
+# shellcheck disable=SC2317  # `wine` and `wineserver` are defined here for whoever sourced this file
 wine_env() {
     export WINEPREFIX="$1"
     export WINEARCH
