@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The Wine environment of one of the build's prefixes. Source it, then call `wine_env DIR`.
 #
 # A prefix under build/x64/ is a 64-bit prefix for the 64-bit flavour; every other prefix of the build
@@ -8,9 +9,24 @@
 # After `wine_env DIR`: WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES (and for 64-bit WINELOADER and
 # WINESERVER) are exported, `$pelloran_wine` names the loader to run programs with, and the functions
 # `wine` and `wineserver` call the right programs.
+#
+# Also: `in_build_folder DIR`, the guard of every script that touches a prefix, and `winpath PATH`.
 
 pelloran_wine64=/usr/lib/wine/wine64
 pelloran_wineserver64=/usr/lib/wine/wineserver64
+# The build folder of this checkout (the folder above scripts/), its links resolved.
+pelloran_build=$(realpath -m -- "$(dirname "${BASH_SOURCE[0]}")/../../build")
+
+# Whether DIR lies inside the build folder once its links and ".." are resolved, as the kernel would
+# resolve them; DIR need not exist yet (what exists of it is resolved, the rest taken as written).
+in_build_folder() {
+    local real
+    real=$(realpath -m -- "$1") || return 1
+    [[ $real == "$pelloran_build"/?* ]]
+}
+
+# The Windows path of a Unix path, on the Z: drive that Wine maps to /.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # The architecture of a prefix of the build, from where it lives.
 wine_arch_of() {
@@ -20,6 +36,7 @@ wine_arch_of() {
     esac
 }
 
+# shellcheck disable=SC2317  # `wine` and `wineserver` are defined here for whoever sourced this file
 wine_env() {
     export WINEPREFIX="$1"
     export WINEARCH

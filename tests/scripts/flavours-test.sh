@@ -8,6 +8,7 @@ trap 'rm -rf "$work"' EXIT
 printf '#!/bin/sh\necho wine-8.0\n' >"$work/runs" && chmod +x "$work/runs"
 printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0' >"$work/refused" && chmod +x "$work/refused"
 failures=0
+indent() { sed 's/^/    /'; }
 
 # expect WINE32 WINE64 FORCED EXIT FLAVOURS REASON-PATTERN: the exit code, the flavours on the first line
 # (when given) and the reason on the last, one line for a failure and two otherwise.
@@ -17,7 +18,7 @@ expect() {
     rc=$?
     if [ "$rc" != "$4" ] || { [ -n "$5" ] && [ "$(sed -n 1p <<<"$out")" != "$5" ]; } ||
        [[ "$(tail -n 1 <<<"$out")" != *$6* ]] || [ "$(wc -l <<<"$out")" -ne $(($4 == 0 ? 2 : 1)) ]; then
-        echo "FAIL $*: exit $rc, printed:"; echo "$out" | sed 's/^/    /'
+        echo "FAIL $*: exit $rc, printed:"; indent <<<"$out"
         failures=$((failures + 1))
     fi
 }
@@ -34,6 +35,6 @@ expect none    none x86     1 ""        "run scripts/bootstrap"
 # make test on a machine without Wine: one line that says why, a non-zero exit, nothing built.
 out=$(PELLORAN_WINE64_LOADER="$work/none" "$scripts/test" 2>&1) && failures=$((failures + 1))
 [[ "$(wc -l <<<"$out")" -eq 1 && "$out" == "make test: cannot run the tests here: "* ]] ||
-    { echo "FAIL make test without Wine, printed:"; echo "$out" | sed 's/^/    /'; failures=$((failures + 1)); }
+    { echo "FAIL make test without Wine, printed:"; indent <<<"$out"; failures=$((failures + 1)); }
 [ "$failures" -eq 0 ] && echo "all flavour cases pass"
 exit "$failures"
