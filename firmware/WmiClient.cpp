@@ -245,7 +245,7 @@ bool ConnectNamespace(const wchar_t* namespaceName, HRESULT* answer) {
                                         : static_cast<HRESULT>(WBEM_E_FAILED);
     pending->Release();
     if (answer != nullptr) *answer = hr;
-    if (hr != S_OK) {
+    if (FAILED(hr)) {  // the worker hands back S_OK with the namespace or a failure, nothing else
         client.pServices.Reset();
         return false;
     }

@@ -72,7 +72,8 @@ protected:
         m_run = std::make_unique<SimRun>(FreshFolder("firmware-" + std::to_string(++runs)));
         m_run->Scenario(scenario);
         g_pWmiClient = new WmiClient();
-        return ConnectNamespace(L"root\\wmi") ? QueryInstances(L"TolvekManagement") : -1;
+        m_connected = ConnectNamespace(L"root\\wmi", &m_answer);
+        return m_connected ? QueryInstances(L"TolvekManagement") : -1;
     }
 
     void TearDown() override {
@@ -81,11 +82,15 @@ protected:
     }
 
     std::unique_ptr<SimRun> m_run;
+    bool m_connected = false;  // what the last start's connection answered
+    HRESULT m_answer = S_OK;
 };
 
 TEST_F(FirmwareTest, ComInTheMultithreadedApartmentAndOnlySOkFromConnectServerAsAConnection) {
     EXPECT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE) << "not a change of model";
     EXPECT_EQ(Start("Answers.ConnectServer=WBEM_S_FALSE"), -1);
+    EXPECT_FALSE(m_connected) << "a warning with the namespace is no connection";
+    EXPECT_EQ(m_answer, WBEM_E_FAILED);
     EXPECT_TRUE(!g_pWmiClient->bConnected && g_pWmiClient->pServices == nullptr);
     EXPECT_EQ(QueryInstances(L"TolvekManagement"), 0);
     EXPECT_TRUE(m_run->Log("ExecQuery").empty());
