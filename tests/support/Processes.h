@@ -71,18 +71,28 @@ struct Captured {
     std::string out, err;
 };
 
-// Runs a command line with its output going to files in the folder; waits up to the time-out for its end.
+// Runs a command line with its output going to files of its own in the folder; waits up to the time-out for its
+// end. Each run has new files: Wine may signal a program's end before it has closed the files it inherited, so
+// the next run could neither open them nor find them empty.
 inline Captured RunCaptured(std::wstring commandLine, const std::wstring& folder, DWORD timeoutMs = 64000) {
+    static unsigned runs = 0;
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    const std::wstring outPath = folder + L"\\out.txt", errPath = folder + L"\\err.txt";
-    HANDLE out = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    HANDLE err = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    const std::wstring run = std::to_wstring(++runs);
+    const std::wstring outPath = folder + L"\\out-" + run + L".txt", errPath = folder + L"\\err-" + run + L".txt";
+    HANDLE out = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_NEW, 0, nullptr);
+    HANDLE err = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_NEW, 0, nullptr);
+    Captured captured;
+    if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {  // no run: nothing it could have written
+        if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
+        if (err != INVALID_HANDLE_VALUE) ::CloseHandle(err);
+        captured.err = "the output files could not be made";
+        return captured;
+    }
     STARTUPINFOW startup{sizeof(startup)};
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    Captured captured;
     if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                          &process)) {
         if (::WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) ::TerminateProcess(process.hProcess, STILL_ACTIVE);
