@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The guard of scripts/wine-prefix and scripts/wine-run: a prefix outside the checkout's build folder is
 # refused with exit code 2 and nothing is made for it, whether it is named plainly, through a link inside
-# the build folder, or through ".." inside it; a prefix inside is accepted. The scripts run as a copy in a
-# checkout of their own under WORK (a folder of the real build), so that whatever a broken guard lets
-# through still lands inside the real build, where this test stops and removes it.
+# the build folder, or through ".." inside it; a folder inside that is no prefix is not made one; a prefix
+# inside is accepted. The scripts run as a copy in a checkout of their own under WORK (a folder of the real
+# build), so that whatever a broken guard lets through still lands inside the real build, where this test
+# stops and removes it.
 #   prefix-guard-test.sh SCRIPTS_DIR WORK
 set -uo pipefail
 scripts=${1:?usage: prefix-guard-test.sh SCRIPTS_DIR WORK} work=${2:?usage: prefix-guard-test.sh SCRIPTS_DIR WORK}
@@ -46,6 +47,16 @@ refused "through .. inside the build folder" "$checkout/scripts/wine-prefix" ens
 refused "the build folder itself" "$checkout/scripts/wine-prefix" ensure "$build/.."
 refused "a folder beside it named alike" "$checkout/scripts/wine-prefix" ensure "$checkout/build.old/p"
 refused "wine-run through a link" env WINEPREFIX="$build/link/p" "$checkout/scripts/wine-run" cmd /c exit
+# A folder inside that holds something other than a prefix is left as it was by the simulator's registration.
+make_work
+mkdir "$build/not-a-prefix" && touch "$build/not-a-prefix/keep"
+rc=0
+"$checkout/scripts/wine-prefix" register-sim "$build/not-a-prefix" "$checkout/scripts/wine-run" >/dev/null 2>&1 || rc=$?
+held=$(find "$build/not-a-prefix" -mindepth 1 -maxdepth 1 -printf '%f ')
+if [ "$rc" != 2 ] || [ "$held" != "keep " ]; then
+    printf 'FAIL a folder that is no prefix: exit %s, it holds: %s\n' "$rc" "$held"
+    exit 1
+fi
 # A prefix inside, named through ".." that stays inside, is accepted (stopping one that is not there does nothing).
 make_work
 "$checkout/scripts/wine-prefix" stop "$build/../x86/p" || { echo "FAIL a prefix inside the build folder is refused"; exit 1; }
