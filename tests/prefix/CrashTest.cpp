@@ -1,7 +1,7 @@
-// A program that crashes ends with its exception's code, as on Windows with no crash debugger registered. Wine's
-// own debugger, when registered, ends the crashed program itself with exit code 0 unless the program has ended by
-// its exception first: a race that a test program with several threads often loses (a crash inside the firmware
-// test passed so), while the single thread of crash_exit wins it. So the debugger is checked where it is named.
+// A program that crashes ends with its exception's code, as on Windows with no crash debugger registered. With
+// Wine's own debugger registered, a crash inside the firmware test ended with exit code 0 and passed, while
+// crash_exit, a single thread, still ended with its code: the debugger seems to race the program's own end. So
+// the crashed program's code is not enough, and the debugger is checked where it is named.
 #include "tests/support/Files.h"
 #include "tests/support/Processes.h"
 
