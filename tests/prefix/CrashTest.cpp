@@ -11,17 +11,20 @@ using namespace testsupport;
 
 namespace {
 
-// The crash debugger a view of the registry names; empty when it names none.
+// The crash debugger a view of the registry names; empty only when it names none (no key, no value, or an empty
+// one). A value that cannot be read, one too long for the buffer among them, is reported, never taken for none.
 std::wstring CrashDebugger(REGSAM view) {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug", 0,
-                        KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-        return L"";
+    LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug", 0,
+                                     KEY_QUERY_VALUE | view, &key);
     wchar_t debugger[512] = L"";
-    DWORD size = sizeof(debugger) - sizeof(wchar_t);  // room for the end the value may lack
-    if (::RegQueryValueExW(key, L"Debugger", nullptr, nullptr, reinterpret_cast<BYTE*>(debugger), &size) != ERROR_SUCCESS)
-        debugger[0] = L'\0';
-    ::RegCloseKey(key);
+    if (status == ERROR_SUCCESS) {
+        DWORD size = sizeof(debugger) - sizeof(wchar_t);  // room for the end the value may lack
+        status = ::RegQueryValueExW(key, L"Debugger", nullptr, nullptr, reinterpret_cast<BYTE*>(debugger), &size);
+        ::RegCloseKey(key);
+    }
+    if (status == ERROR_FILE_NOT_FOUND) return L"";
+    if (status != ERROR_SUCCESS) return L"(unreadable, error " + std::to_wstring(status) + L")";
     return debugger;
 }
 
