@@ -59,7 +59,7 @@ int main() {
 
     InitComSecurity();
     g_pWmiClient = new WmiClient();
-    if (!ConnectNamespace(L"root\\wmi") || QueryInstances(L"TolvekManagement") != 1 ||
+    if (!ConnectNamespace(L"root\\wmi", Deadline(kFirmwareBoundMs)) || QueryInstances(L"TolvekManagement", Deadline(kFirmwareBoundMs)) != 1 ||
         ::GetModuleHandleW(L"PelloranSim.dll") == nullptr) {
         std::fprintf(stderr, "bench: the firmware simulator is not the WMI locator of this prefix\n");
         return 1;
@@ -73,7 +73,7 @@ int main() {
     // The client's whole round trip.
     auto roundTrips = [] {
         HRESULT worst = S_OK;
-        for (int i = 0; i < kCallsPerRound; ++i) worst = std::min(worst, SetDeviceControl(PELLORAN_CTRL_ADAPTER));
+        for (int i = 0; i < kCallsPerRound; ++i) worst = std::min(worst, SetDeviceControl(PELLORAN_CTRL_ADAPTER, Deadline(kFirmwareBoundMs)));
         return worst;
     };
     // The one WMI call inside it, on prepared in-parameters.

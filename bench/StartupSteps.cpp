@@ -43,12 +43,12 @@ int wmain(int argc, wchar_t** argv) {
     lap(step[1]);
     g_pWmiClient = new WmiClient();
     lap(step[2]);
-    ConnectNamespace(L"root\\wmi");  // the locator and the connection, made on a worker thread
+    ConnectNamespace(L"root\\wmi", Deadline(kFirmwareBoundMs));  // the locator and the connection, made on a worker thread
     lap(step[3]);
-    QueryInstances(L"TolvekManagement");
+    QueryInstances(L"TolvekManagement", Deadline(kFirmwareBoundMs));
     lap(step[4]);
     int status = 0;
-    GetDeviceStatus(status);
+    GetDeviceStatus(status, Deadline(kFirmwareBoundMs));
     lap(step[5]);
     int mode = 0;
     AccessModePreference(MODE_PREFERENCE_READ, mode);

@@ -27,7 +27,7 @@ enum Exit {
     kNoStatus = 3,     // no valid status from the firmware
     kDenied = 4,       // access denied: an elevated prompt is needed
     kNotApplied = 5,   // the change was not applied: the call failed, or the status read back differs
-    kUnreachable = 6,  // WMI could not be reached, or did not answer within the bound
+    kUnreachable = 6,  // WMI could not be reached, its connection was lost, or it did not answer within the bound
 };
 
 constexpr char kUsageText[] =
@@ -52,7 +52,8 @@ constexpr char kUsageText[] =
     "  3  no valid status from the firmware\n"
     "  4  access denied: run it from an elevated prompt\n"
     "  5  the change was not applied (the call failed, or the state read back differs)\n"
-    "  6  WMI could not be reached or did not answer in time\n";
+    "  6  WMI could not be reached or did not answer in time (10 s to read the state, 4.5 s for a\n"
+    "     change and its read-back): try again later\n";
 // The synopsis, its first lines, alone follows a usage error; --help gives it all.
 constexpr size_t kSynopsisLength = std::string_view(kUsageText).find("\n\n") + 1;
 
@@ -179,7 +180,7 @@ Outcome Failed(const FirmwareReading& reading, const char* step) {
         outcome.exit = kDenied;
         Format(text, "access denied while %s (0x%08X): run pelloranctl from an elevated prompt", step,
                       static_cast<unsigned>(reading.hr));
-    } else if (reading.outcome == FirmwareReading::kNotConnected || reading.hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)) {
+    } else if (reading.outcome == FirmwareReading::kNotAvailable || reading.hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)) {
         outcome.exit = kUnreachable;
         Format(text, reading.hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)
                                               ? "WMI did not answer in time while %s"
@@ -206,11 +207,8 @@ int StoredMode() {
 
 // The firmware's state, and for a change the change with its read-back, as the outcome to print.
 Outcome Run(const Request& request, FirmwareReading& reading) {
-    {
-        // The connection, the query and the status share the start's bound, as in the dialog.
-        const FirmwareTimeLimit start(kStartupBoundMs);
-        reading = ReadFirmwareAtStart();
-    }
+    // The connection, the query and the status share the start's bound, as in the dialog.
+    reading = ReadFirmwareAtStart(Deadline(kStartupBoundMs));
     if (reading.outcome != FirmwareReading::kStatus) return Failed(reading, "reading the state");
     Outcome outcome;
     outcome.reading = &reading;
@@ -219,9 +217,11 @@ Outcome Run(const Request& request, FirmwareReading& reading) {
 
     int control = request.control;
     if (control < 0) control = outcome.stored == 0 ? PELLORAN_CTRL_ADAPTER_BATTERY : PELLORAN_CTRL_ADAPTER;
-    const HRESULT sent = SetDeviceControl(control);  // a click's bound
+    // The change and its read-back share a click's bound, as in the dialog, each within a call's.
+    const Deadline change(kClickBoundMs);
+    const HRESULT sent = SetDeviceControl(control, change.Sooner(kFirmwareBoundMs));
     const int asked = control;
-    reading = ReadFirmwareStatus();
+    reading = ReadFirmwareStatus(change.Sooner(kFirmwareBoundMs));
     if (FAILED(sent)) {
         FirmwareReading refused = reading;
         refused.outcome = FirmwareReading::kNoStatus;

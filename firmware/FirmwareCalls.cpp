@@ -11,8 +11,9 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// A failing ExecMethod is tried again, attempts starting 500 ms apart, seven attempts at most within the
-// call's 3 s, but only while the failure is one that may pass.
+// A failing step of a call (the class definition's GetObject, the ExecMethod) is tried again, attempts
+// starting 500 ms apart from the call's start, seven attempts at most in all, while the next still starts by
+// the call's deadline, but only while the failure is one that may pass.
 constexpr DWORD kRetryPauseMs = 500;
 constexpr int kMaxRetryPauses = 6;
 
@@ -52,15 +53,44 @@ BSTR TargetPath(const WmiClient& client) {
     return client.nInstances > 0 && client.pInstancePaths != nullptr ? client.pInstancePaths[0] : nullptr;
 }
 
+// The attempts of one call, shared by its steps: a step that fails with a failure that may pass is tried
+// again while attempts are left and the next one starts by the deadline. Attempts are timed from the start
+// of the call, so a slow machine does not lose one. An answer that did not come in time is given up, never
+// tried again: its time is spent.
+class Attempts {
+public:
+    explicit Attempts(const Deadline& deadline) : m_deadline(deadline) {}
+
+    // Whether the step that ended with hr is tried again; pauses until the next attempt when it is.
+    bool Again(HRESULT hr, bool gaveUp) {
+        const DWORD nextAttempt = (m_pauses + 1) * kRetryPauseMs;
+        if (SUCCEEDED(hr) || gaveUp || !MayPass(hr) || m_pauses == kMaxRetryPauses || !m_deadline.Admits(nextAttempt))
+            return false;
+        m_deadline.PauseUntil(nextAttempt);
+        ++m_pauses;
+        return true;
+    }
+
+private:
+    const Deadline& m_deadline;
+    int m_pauses = 0;
+};
+
 // The class definition, fetched semi-synchronously so that a WMI that never answers cannot hold the dialog.
-HRESULT GetClassDefinition(WmiClient& client, const Deadline& deadline, IWbemClassObject** definition) {
-    ComPtr<IWbemCallResult> pending;
-    HRESULT hr = client.pServices->GetObject(client.bstrClass, WBEM_FLAG_RETURN_IMMEDIATELY,
-                                             nullptr,  // no context
-                                             nullptr,  // the definition comes through the call result
-                                             pending.GetAddressOf());
-    bool gaveUp = false;
-    if (SUCCEEDED(hr)) hr = AwaitCallResult(pending.Get(), deadline, definition, gaveUp);
+HRESULT GetClassDefinition(WmiClient& client, const Deadline& deadline, Attempts& attempts, IWbemClassObject** definition) {
+    wchar_t diagnostic[100];
+    HRESULT hr;
+    bool gaveUp;
+    do {
+        ComPtr<IWbemCallResult> pending;
+        gaveUp = false;
+        hr = client.pServices->GetObject(client.bstrClass, WBEM_FLAG_RETURN_IMMEDIATELY,
+                                         nullptr,  // no context
+                                         nullptr,  // the definition comes through the call result
+                                         pending.GetAddressOf());
+        if (SUCCEEDED(hr)) hr = AwaitCallResult(pending.Get(), deadline, definition, gaveUp);
+        FormatStepResult(diagnostic, L"GetObject returned 0x%x:", hr);
+    } while (attempts.Again(hr, gaveUp));
     return hr;
 }
 
@@ -78,21 +108,16 @@ HRESULT ExecuteOnce(WmiClient& client, BSTR methodName, BSTR objectPath, const D
     return hr;
 }
 
-// Executes the method, pausing and trying again while it fails with a failure that may pass and the next
-// attempt still starts by the call's deadline. An answer that does not come in time is given up, not
-// tried again. Attempts are timed from the start of the call, so a slow machine does not lose one.
-HRESULT ExecuteWithRetry(WmiClient& client, BSTR methodName, BSTR objectPath, const Deadline& deadline) {
+// Executes the method, trying again while the call's attempts allow.
+HRESULT ExecuteWithRetry(WmiClient& client, BSTR methodName, BSTR objectPath, const Deadline& deadline, Attempts& attempts) {
     wchar_t diagnostic[100];
     HRESULT hr;
-    for (int pauses = 0;; ++pauses) {
-        bool gaveUp = false;
+    bool gaveUp;
+    do {
         hr = ExecuteOnce(client, methodName, objectPath, deadline, gaveUp);
         FormatStepResult(diagnostic, L"ExecMethod returned 0x%x:", hr);
-        const DWORD nextAttempt = (pauses + 1) * kRetryPauseMs;
-        if (SUCCEEDED(hr) || gaveUp || !MayPass(hr) || pauses == kMaxRetryPauses || !deadline.Admits(nextAttempt))
-            return hr;
-        deadline.PauseUntil(nextAttempt);
-    }
+    } while (attempts.Again(hr, gaveUp));
+    return hr;
 }
 
 // The status word in a VARIANT: any integer type, read as the unsigned bit pattern it carries, never
@@ -131,22 +156,22 @@ void ClearParams() {
     if (g_pWmiClient != nullptr) g_pWmiClient->params.clear();
 }
 
-HRESULT CallMethod(BSTR methodName, BSTR objectPath) {
+HRESULT CallMethod(BSTR methodName, BSTR objectPath, const Deadline& callerDeadline) {
     if (g_pWmiClient == nullptr || g_pWmiClient->pServices == nullptr) {
         ClearParams();
         return WBEM_E_INVALID_OPERATION;
     }
     WmiClient& client = *g_pWmiClient;
     wchar_t diagnostic[100];
-    const Deadline deadline;  // the whole call, retries included
+    const Deadline deadline = callerDeadline.StartingNow();  // attempts are timed from the call's start
+    Attempts attempts(deadline);  // the whole call's, its steps' retries included
     // The out-parameters are this call's or none: a call that ends before ExecMethod, even with a
     // success code, must not leave the previous call's answer to be read as its own.
     client.pOutParams.Reset();
     ComPtr<IWbemClassObject> classDefinition;
     ComPtr<IWbemClassObject> inDefinition;
 
-    HRESULT hr = GetClassDefinition(client, deadline, classDefinition.GetAddressOf());
-    FormatStepResult(diagnostic, L"GetObject returned 0x%x:", hr);
+    HRESULT hr = GetClassDefinition(client, deadline, attempts, classDefinition.GetAddressOf());
     if (hr != S_OK) goto done;
 
     hr = classDefinition->GetMethod(methodName, 0 /* flags */, inDefinition.GetAddressOf(),
@@ -164,17 +189,17 @@ HRESULT CallMethod(BSTR methodName, BSTR objectPath) {
         client.pInParams.Reset();  // a method without in-parameters gets none, not the last call's
     }
 
-    hr = ExecuteWithRetry(client, methodName, objectPath, deadline);
+    hr = ExecuteWithRetry(client, methodName, objectPath, deadline, attempts);
 
 done:
     ClearParams();
     return hr;
 }
 
-HRESULT GetDeviceStatus(int& statusWord) {
+HRESULT GetDeviceStatus(int& statusWord, const Deadline& deadline) {
     const Bstr method(L"device_status");
     AddParam(L"device_id", Variant(PELLORAN_DEVICE_ID).get());
-    HRESULT hr = CallMethod(method, g_pWmiClient != nullptr ? TargetPath(*g_pWmiClient) : nullptr);
+    HRESULT hr = CallMethod(method, g_pWmiClient != nullptr ? TargetPath(*g_pWmiClient) : nullptr, deadline);
     if (FAILED(hr)) return hr;
 
     Variant out;
@@ -188,9 +213,9 @@ HRESULT GetDeviceStatus(int& statusWord) {
     return hr;
 }
 
-HRESULT SetDeviceControl(int controlValue) {
+HRESULT SetDeviceControl(int controlValue, const Deadline& deadline) {
     const Bstr method(L"device_ctrl");
     AddParam(L"device_id", Variant(PELLORAN_DEVICE_ID).get());
     AddParam(L"ctrl_param", Variant(controlValue).get());
-    return CallMethod(method, g_pWmiClient != nullptr ? TargetPath(*g_pWmiClient) : nullptr);
+    return CallMethod(method, g_pWmiClient != nullptr ? TargetPath(*g_pWmiClient) : nullptr, deadline);
 }

@@ -4,17 +4,20 @@
 #include <windows.h>
 #include <oleauto.h>
 
+class Deadline;
+
 // Queues a parameter at the front of the client's list; the list keeps its own copy of the value.
 void AddParam(const wchar_t* name, const VARIANT& value);
 
 // Clears every queued parameter's value and empties the list.
 void ClearParams();
 
-// Executes a method of the queried class on the object path with the queued parameters.
-HRESULT CallMethod(BSTR methodName, BSTR objectPath);
+// Executes a method of the queried class on the object path with the queued parameters, over by the
+// deadline, retries included.
+HRESULT CallMethod(BSTR methodName, BSTR objectPath, const Deadline& deadline);
 
-// Reads the feature's status word; writes statusWord only when the firmware handed back one.
-HRESULT GetDeviceStatus(int& statusWord);
+// Reads the feature's status word by the deadline; writes statusWord only when the firmware handed back one.
+HRESULT GetDeviceStatus(int& statusWord, const Deadline& deadline);
 
-// Sends one control value (off, adapter, adapter + battery) to the feature.
-HRESULT SetDeviceControl(int controlValue);
+// Sends one control value (off, adapter, adapter + battery) to the feature by the deadline.
+HRESULT SetDeviceControl(int controlValue, const Deadline& deadline);

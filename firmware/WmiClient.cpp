@@ -9,19 +9,16 @@
 
 WmiClient* g_pWmiClient = nullptr;
 
-namespace {
+Deadline::Deadline(DWORD boundMs) : m_start(::GetTickCount64()), m_end(m_start + boundMs) {}
 
-// The end of the time limit in force (GetTickCount64), 0 when there is none.
-ULONGLONG g_limitEnd = 0;
-
-}  // namespace
-
-Deadline::Deadline(DWORD boundMs)
-    : m_start(::GetTickCount64()), m_end(g_limitEnd != 0 ? g_limitEnd : m_start + boundMs) {}
+Deadline Deadline::StartingNow() const {
+    Deadline now(*this);
+    now.m_start = ::GetTickCount64();
+    return now;
+}
 
 Deadline Deadline::Sooner(DWORD boundMs) const {
-    Deadline sooner(*this);
-    sooner.m_start = ::GetTickCount64();
+    Deadline sooner = StartingNow();
     if (sooner.m_start + boundMs < sooner.m_end) sooner.m_end = sooner.m_start + boundMs;
     return sooner;
 }
@@ -35,10 +32,6 @@ DWORD Deadline::Left() const {
     const ULONGLONG now = ::GetTickCount64();
     return now < m_end ? static_cast<DWORD>(m_end - now) : 0;
 }
-
-FirmwareTimeLimit::FirmwareTimeLimit(DWORD limitMs) { g_limitEnd = ::GetTickCount64() + limitMs; }
-
-FirmwareTimeLimit::~FirmwareTimeLimit() { g_limitEnd = 0; }
 
 HRESULT AwaitCallResult(IWbemCallResult* pending, const Deadline& deadline, IWbemClassObject** result, bool& gaveUp) {
     gaveUp = false;
@@ -193,11 +186,14 @@ private:
             hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr /* no outer object */, CLSCTX_INPROC_SERVER,
                                     IID_IWbemLocator, reinterpret_cast<void**>(locator.GetAddressOf()));
         if (SUCCEEDED(hr))
+            // A connection that nobody waits for any more still ends: WMI answers within 2 minutes with this
+            // flag, successful or not, and the worker with it. What no flag bounds is a WMI service that stops
+            // answering at the transport level; the caller has given up long before, only the worker stays.
             hr = locator->ConnectServer(m_namespace,
                                         nullptr,  // user: the current one
                                         nullptr,  // password: the current one
                                         nullptr,  // locale: the current one
-                                        0,        // security flags
+                                        WBEM_FLAG_CONNECT_USE_MAX_WAIT,
                                         nullptr,  // authority: the current domain
                                         nullptr,  // no context
                                         services.GetAddressOf());
@@ -230,15 +226,15 @@ private:
 
 }  // namespace
 
-bool ConnectNamespace(const wchar_t* namespaceName, HRESULT* answer) {
+bool ConnectNamespace(const wchar_t* namespaceName, const Deadline& deadline, HRESULT* answer) {
     if (answer != nullptr) *answer = WBEM_E_INVALID_PARAMETER;
     if (g_pWmiClient == nullptr || namespaceName == nullptr) return false;
     WmiClient& client = *g_pWmiClient;
     client.pServices.Reset();
     client.bConnected = false;
 
-    // WMI offers no connection that gives up by itself: a worker connects, this thread waits for it.
-    const Deadline deadline;
+    // WMI offers no connection that gives up at a bound of the caller's: a worker connects, this thread waits
+    // for it until the deadline.
     auto* pending = new (std::nothrow) PendingConnection(namespaceName);
     if (pending == nullptr) return false;
     const HRESULT hr = pending->Start() ? pending->Await(deadline, client.pServices.GetAddressOf())
@@ -336,7 +332,7 @@ void WalkInstancePaths(WmiClient& client, IEnumWbemClassObject* enumerator, IWbe
 
 }  // namespace
 
-int QueryInstances(const wchar_t* className, HRESULT* latestResult) {
+int QueryInstances(const wchar_t* className, const Deadline& deadline, HRESULT* latestResult) {
     if (latestResult != nullptr) *latestResult = WBEM_E_INVALID_OPERATION;
     if (g_pWmiClient == nullptr || !g_pWmiClient->bConnected || className == nullptr) return 0;
     WmiClient& client = *g_pWmiClient;
@@ -345,7 +341,6 @@ int QueryInstances(const wchar_t* className, HRESULT* latestResult) {
     client.bstrClass = ::SysAllocString(className);
 
     // The query returns at once; its results come through the enumerator, each step bounded.
-    const Deadline deadline;
     HRESULT latest = S_OK;
     IEnumWbemClassObject* enumerator = StartQuery(client, className, latest);
     FormatStepResult(diagnostic, L"Query returned 0x%x:", latest);

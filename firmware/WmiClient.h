@@ -37,10 +37,14 @@ struct WmiClient {
 // The one client of the process; null until the settings dialog creates it.
 extern WmiClient* g_pWmiClient;
 
-// The longest that one firmware step made on a click blocks the dialog: a method call with its retries.
-// Below the 5 s after which Windows marks a window that does not answer as not responding. A firmware
-// that has not answered by then has failed.
+// The longest that one firmware call (a method call with its retries) takes. A firmware that has not
+// answered by then has failed.
 constexpr DWORD kFirmwareBoundMs = 3000;
+
+// The longest that a click holds the dialog: its call and, when the firmware did not take the change, the
+// read-back of the state, which gets what the call left. Windows marks a window that has handled no message
+// for 5 s as not responding and offers to close it, which would end the program before it stores the mode.
+constexpr DWORD kClickBoundMs = 4500;
 
 // The longest that the start-up's firmware steps (the connection, the query, the status and the control
 // value sent back) take together. On a cold machine the first of them may have to start WMI's provider
@@ -48,12 +52,14 @@ constexpr DWORD kFirmwareBoundMs = 3000;
 // Windows marks only a visible window as not responding.
 constexpr DWORD kStartupBoundMs = 10000;
 
-// The moment by which a firmware step must be over: its own bound from now, or, while a time limit is in
-// force, the end of that limit, which the steps made under it share.
+// The moment by which firmware steps must be over. Whoever makes one hands it down to the steps that share
+// it: the start-up's to its connection, query and calls, a click's to its call and read-back.
 class Deadline {
 public:
-    explicit Deadline(DWORD boundMs = kFirmwareBoundMs);
-    // This moment, or boundMs from now when that comes first.
+    explicit Deadline(DWORD boundMs);
+    // The same moment, for a step timed from now.
+    Deadline StartingNow() const;
+    // This moment, or boundMs from now when that comes first; a step timed from now.
     Deadline Sooner(DWORD boundMs) const;
     // Milliseconds left until the moment; 0 once it has passed.
     DWORD Left() const;
@@ -65,16 +71,6 @@ public:
 private:
     ULONGLONG m_start;
     ULONGLONG m_end;
-};
-
-// While it lives, all the firmware steps made together end within limitMs of its making (the start-up).
-// Limits do not nest.
-class FirmwareTimeLimit {
-public:
-    explicit FirmwareTimeLimit(DWORD limitMs);
-    ~FirmwareTimeLimit();
-    FirmwareTimeLimit(const FirmwareTimeLimit&) = delete;
-    FirmwareTimeLimit& operator=(const FirmwareTimeLimit&) = delete;
 };
 
 // Waits, until the deadline, for the answer of a call made with WBEM_FLAG_RETURN_IMMEDIATELY, its call
@@ -94,15 +90,16 @@ bool InitComSecurity();
 // object that is no proxy, and any failure, leave it as it was.
 void SetProxySecurity(IUnknown* proxy);
 
-// Connects g_pWmiClient to the namespace within the firmware's bound; true when connected. A connection
-// that answers later is released, never used. answer, when given, receives the connection's code
-// (WBEM_E_TIMED_OUT for one given up).
-bool ConnectNamespace(const wchar_t* namespaceName, HRESULT* answer = nullptr);
+// Connects g_pWmiClient to the namespace by the deadline; true when connected. A connection that answers
+// later is released, never used. answer, when given, receives the connection's code (WBEM_E_TIMED_OUT for
+// one given up).
+bool ConnectNamespace(const wchar_t* namespaceName, const Deadline& deadline, HRESULT* answer = nullptr);
 
-// Queries the instances of the class and keeps their object paths; the number found. An enumeration
-// step that does not answer within the bound ends the enumeration as a failed step (WBEM_E_TIMED_OUT).
-// latest, when given, receives the latest enumeration result.
-int QueryInstances(const wchar_t* className, HRESULT* latest = nullptr);
+// Queries the instances of the class and keeps their object paths; the number found. The first instance
+// may take until the deadline; once one is in hand, the rest of the enumeration has a call's bound (within
+// the deadline). A step that does not answer in time ends the enumeration as a failed step
+// (WBEM_E_TIMED_OUT). latest, when given, receives the latest enumeration result.
+int QueryInstances(const wchar_t* className, const Deadline& deadline, HRESULT* latest = nullptr);
 
 // Lets go of every COM object the client holds (before COM ends); the record itself stays.
 void ReleaseWmiObjects();

@@ -176,6 +176,10 @@ protected:
 
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+    // The dialog moved to a monitor of another scaling while Windows leaves the scaling to the program
+    // (per-monitor v1): the window takes the suggested rectangle, its controls and their font the new scale.
+    void ScaleToDpi(UINT dpi, const RECT& suggested);
+
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
     bool m_bPassToDefault = false;  // the next message DialogProc sees goes to default processing
@@ -184,9 +188,17 @@ protected:
     // WS_EX_LAYOUTRTL mirrors the dialog with its controls, WS_EX_RTLREADING orders their texts.
     DWORD m_dwAddedExStyle = 0;
     DWORD m_dwAddedControlExStyle = 0;
+    UINT m_nDpi = 0;                 // the scale the controls are laid out for
+    HFONT m_hScaledFont = nullptr;   // the controls' font at that scale, the dialog's own
 
     DECLARE_MESSAGE_MAP()
 };
+
+// Whether this thread's windows are per-monitor aware in the first version, where a window has to follow a
+// change of scaling itself; per-monitor v2 and the other awarenesses leave that to Windows.
+bool AfxScalesOwnWindows();
+// The scale of a window in dots per inch: its monitor's where Windows tells it, else the system's.
+UINT AfxDpiOf(HWND hWnd);
 
 // The application: start-up, the main window, shutdown.
 class CWinApp : public CCmdTarget {

@@ -138,6 +138,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         auto* dialog = reinterpret_cast<CDialog*>(lParam);
         ::SetWindowLongPtrW(hWnd, DWLP_USER, lParam);
         dialog->m_hWnd = hWnd;
+        dialog->m_nDpi = AfxDpiOf(hWnd);  // the scale the dialog manager laid the controls out for
         RECT before;
         ::GetWindowRect(hWnd, &before);
         const BOOL result = dialog->OnInitDialog();
@@ -155,6 +156,17 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
     if (dialog->m_bPassToDefault) {
         dialog->m_bPassToDefault = false;
         return FALSE;
+    }
+    // Per-monitor v2 has the dialog manager follow a change of scaling; v1 leaves it to the window. The
+    // new scale is in the low word of wParam, the suggested window rectangle behind lParam.
+    if (message == WM_DPICHANGED && lParam != 0 && AfxScalesOwnWindows()) {
+        dialog->ScaleToDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        ::SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, 0);
+        return TRUE;
+    }
+    if (message == WM_NCDESTROY && dialog->m_hScaledFont != nullptr) {
+        ::DeleteObject(dialog->m_hScaledFont);
+        dialog->m_hScaledFont = nullptr;
     }
 
     LRESULT result = 0;
@@ -177,6 +189,58 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         ::SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, result);
         return TRUE;
     }
+}
+
+void CDialog::ScaleToDpi(UINT dpi, const RECT& suggested) {
+    const UINT from = m_nDpi;
+    if (dpi == 0 || from == 0) return;
+    // The font first, so that the controls lay their texts out at the new size once placed.
+    LOGFONTW font = {};
+    const auto current = reinterpret_cast<HFONT>(::SendMessageW(m_hWnd, WM_GETFONT, 0, 0));
+    HFONT scaled = nullptr;
+    if (current != nullptr && ::GetObjectW(current, sizeof(font), &font) == sizeof(font)) {
+        font.lfHeight = ::MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(from));
+        scaled = ::CreateFontIndirectW(&font);
+    }
+    for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        RECT r;
+        ::GetWindowRect(child, &r);
+        ::MapWindowPoints(HWND_DESKTOP, m_hWnd, reinterpret_cast<POINT*>(&r), 2);  // mirrored dialogs too
+        const auto scale = [&](LONG v) { return ::MulDiv(v, static_cast<int>(dpi), static_cast<int>(from)); };
+        ::SetWindowPos(child, nullptr, scale(r.left), scale(r.top), scale(r.right) - scale(r.left),
+                       scale(r.bottom) - scale(r.top), SWP_NOZORDER | SWP_NOACTIVATE);
+        if (scaled != nullptr) ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(scaled), TRUE);
+    }
+    if (scaled != nullptr) {
+        ::SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(scaled), FALSE);
+        if (m_hScaledFont != nullptr) ::DeleteObject(m_hScaledFont);
+        m_hScaledFont = scaled;
+    }
+    ::SetWindowPos(m_hWnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_nDpi = dpi;
+}
+
+bool AfxScalesOwnWindows() {
+    using GetContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)();
+    using EqualFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT, DPI_AWARENESS_CONTEXT);
+    HMODULE user = ::GetModuleHandleW(L"user32.dll");
+    const auto getContext = reinterpret_cast<GetContextFn>(
+        reinterpret_cast<void*>(::GetProcAddress(user, "GetThreadDpiAwarenessContext")));
+    const auto equal = reinterpret_cast<EqualFn>(
+        reinterpret_cast<void*>(::GetProcAddress(user, "AreDpiAwarenessContextsEqual")));
+    return getContext != nullptr && equal != nullptr && equal(getContext(), DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+}
+
+UINT AfxDpiOf(HWND hWnd) {
+    using GetDpiFn = UINT(WINAPI*)(HWND);
+    const auto getDpi = reinterpret_cast<GetDpiFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpi != nullptr) return getDpi(hWnd);
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+    return static_cast<UINT>(dpi);
 }
 
 HBRUSH CDialog::OnCtlColor(HDC hDC, HWND hControl) {

@@ -2,6 +2,8 @@
 // worker threads that bring an answer late, as a slow firmware would.
 #include "sim/SimObjects.h"
 
+#include <cwchar>
+
 namespace {
 
 // The call result of one GetObject or ExecMethod made with WBEM_FLAG_RETURN_IMMEDIATELY.
@@ -88,7 +90,7 @@ bool SimPendingAnswer::Wait(LONG timeoutMs, HRESULT& hr, IWbemClassObject** resu
     const HANDLE arrived = m_there ? nullptr : m_arrived;
     ::LeaveCriticalSection(&m_lock);
     // The event lives as long as this object, which the caller's reference keeps.
-    if (arrived != nullptr) ::WaitForSingleObject(arrived, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+    if (arrived != nullptr) SimWait(arrived, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
     ::EnterCriticalSection(&m_lock);
     const bool there = m_there;
     if (there) {
@@ -129,6 +131,18 @@ void SimAnswerLater(const SimAnswer& answer, std::function<void()> work) {
         work();
     else
         RunLater(answer.delayMs, std::move(work));
+}
+
+void SimWait(HANDLE handle, DWORD timeoutMs) {
+    // A call through a proxy from a single-threaded apartment waits in COM's modal loop, which goes on
+    // dispatching the thread's messages (CoWaitForMultipleHandles: "If the caller resides in a single-thread
+    // apartment, CoWaitForMultipleHandles enters the COM modal loop"); one from the multithreaded apartment
+    // just blocks.
+    DWORD index = 0;
+    if (std::wcscmp(SimApartmentName(), L"sta") == 0)
+        ::CoWaitForMultipleHandles(0, timeoutMs, 1, &handle, &index);
+    else
+        ::WaitForSingleObject(handle, timeoutMs);
 }
 
 void SimWaitForAnswer(const SimAnswer& answer) {

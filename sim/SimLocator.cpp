@@ -27,7 +27,14 @@ public:
         line.Text(L"apt", SimApartmentName());
         IWbemServices* services = nullptr;
         long servicesId = 0;
-        const SimAnswer answer = m_session->NextAnswer(L"ConnectServer");
+        SimAnswer answer = m_session->NextAnswer(L"ConnectServer");
+        // With this flag WMI answers within 2 minutes, successful or not.
+        if ((lSecurityFlags & WBEM_FLAG_CONNECT_USE_MAX_WAIT) != 0 && (answer.never || answer.delayMs > kMaxWaitMs)) {
+            answer.never = false;
+            answer.delayMs = kMaxWaitMs;
+            answer.hasCode = true;
+            answer.hr = WBEM_E_TIMED_OUT;
+        }
         SimWaitForAnswer(answer);
         HRESULT hr = answer.hasCode ? answer.hr : S_OK;
         if (ppNamespace == nullptr) {
@@ -45,6 +52,8 @@ public:
     }
 
 private:
+    static constexpr DWORD kMaxWaitMs = 120000;
+
     // root\wmi, written plain or behind the local machine's name.
     static bool IsSimulatedNamespace(const wchar_t* name) {
         if (_wcsnicmp(name, L"\\\\.\\", 4) == 0) name += 4;

@@ -283,6 +283,9 @@ void SimAnswerLater(const SimAnswer& answer, std::function<void()> work);
 
 // Waits for a synchronous call's answer: the delay, or for ever when it never comes.
 void SimWaitForAnswer(const SimAnswer& answer);
+// Waits for the handle as a call through a proxy waits in the caller's apartment: dispatching the thread's
+// messages in a single-threaded one.
+void SimWait(HANDLE handle, DWORD timeoutMs);
 
 // What a class object stands for; decides which calls it answers.
 enum class SimObjectKind { Class, Instance, InSignature, OutSignature, InParams, OutParams };

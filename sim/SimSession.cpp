@@ -195,8 +195,18 @@ std::shared_ptr<SimSession> SimSession::Open() {
     s.statusMissing = _wcsicmp(type.c_str(), L"MISSING") == 0;
     for (const NamedType& named : kNamedTypes)
         if (_wcsicmp(type.c_str(), named.name) == 0) s.statusType = named.type;
+    // A notebook just after log-on, with WMI and the firmware's provider starting cold: the connection answers
+    // after 4 s, the query's first instance after 5 s, the status after 3 s, unless a script of the kind says
+    // otherwise.
+    const bool slowLogOn = ScenarioNumber(file, L"SlowLogOn", 0) != 0;
+    constexpr struct {
+        const wchar_t* kind;
+        const wchar_t* script;
+    } kSlowLogOn[] = {{L"ConnectServer", L"@4000"}, {L"Next", L"@5000"}, {L"device_status", L"@3000"}};
     for (const SimCallKind& kind : kSimCallKinds) {
-        const std::wstring text = ScenarioText(file, (std::wstring(L"Answers.") + kind.name).c_str(), L"");
+        std::wstring text = ScenarioText(file, (std::wstring(L"Answers.") + kind.name).c_str(), L"");
+        for (const auto& slow : kSlowLogOn)
+            if (slowLogOn && text.empty() && std::wcscmp(slow.kind, kind.name) == 0) text = slow.script;
         if (!text.empty()) s.scripts[KindKey(kind.name)] = ParseScript(text);
     }
     const std::wstring every = ScenarioText(file, L"Answers.*", L"");

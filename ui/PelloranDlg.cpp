@@ -24,6 +24,18 @@ constexpr UINT kFatalStyle = MB_OK | MB_ICONEXCLAMATION;
 
 std::wstring LangFilePath() { return GetModuleDir() + kLangFileName; }
 
+// Marks a firmware call as in flight for as long as it lives.
+class CallInFlight {
+public:
+    explicit CallInFlight(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~CallInFlight() { m_flag = false; }
+    CallInFlight(const CallInFlight&) = delete;
+    CallInFlight& operator=(const CallInFlight&) = delete;
+
+private:
+    bool& m_flag;
+};
+
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CPelloranDlg, CDialog)
@@ -105,17 +117,19 @@ void CPelloranDlg::ShowTexts() {
 void CPelloranDlg::ShowFirmwareState() {
     // Whatever the firmware does, it holds up the start for the start-up's bound at most: the connection,
     // the query and the calls below share that time.
-    const FirmwareTimeLimit startup(kStartupBoundMs);
-    const FirmwareReading reading = ReadFirmwareAtStart();
-    // Without a connection the firmware is not available, and the dialog never calls it.
-    if (reading.outcome == FirmwareReading::kNotConnected) return ShowUnavailable();
+    const Deadline startup(kStartupBoundMs);
+    const CallInFlight call(m_bCallInFlight);
+    const FirmwareReading reading = ReadFirmwareAtStart(startup);
+    // Without a connection, or when a step learned nothing in time, the firmware is not available, and the
+    // dialog never calls it again: what it did not learn is no reason for a fatal message.
+    if (reading.outcome == FirmwareReading::kNotAvailable) return ShowUnavailable();
     if (reading.outcome == FirmwareReading::kNoManagementObject) EndWithMessage(kNoManagementObject);
     m_bFirmwareReady = 1;
     if (reading.outcome == FirmwareReading::kNoStatus) EndWithMessage(kNoStatus);
     ShowFeatureState(reading.status);
     // The firmware is handed back the very mode it reported.
     if (reading.Mode() == PELLORAN_CTRL_ADAPTER || reading.Mode() == PELLORAN_CTRL_ADAPTER_BATTERY)
-        SetDeviceControl(reading.Mode());
+        SetDeviceControl(reading.Mode(), startup);
 }
 
 void CPelloranDlg::EndWithMessage(const wchar_t* text) const {
@@ -168,19 +182,35 @@ void CPelloranDlg::ShowStateText(bool on) const {
     SetDlgItemText(IDC_STATUS_TEXT, text.c_str());
 }
 
-void CPelloranDlg::SendControl(int controlValue) const {
-    if (m_bFirmwareReady != 1 || SUCCEEDED(SetDeviceControl(controlValue))) return;
-    // The firmware did not take it: the dialog shows what the firmware reports instead (bounded like the
-    // click's call), or that its state is not available, and says so.
-    const FirmwareReading reading = ReadFirmwareStatus();
-    if (reading.outcome == FirmwareReading::kStatus)
-        ShowFeatureState(reading.status);
+void CPelloranDlg::SendControl(int controlValue) {
+    if (m_bFirmwareReady != 1) return;
+    m_bCheckedAdapter = IsDlgButtonChecked(IDC_ADAPTER_MODE) == BST_CHECKED;  // what the call is made for
+    FirmwareChange change;
+    {
+        const CallInFlight call(m_bCallInFlight);
+        change = ChangeFirmware(controlValue);
+    }
+    if (SUCCEEDED(change.sent)) return;
+    // The firmware did not take it: the dialog shows what the firmware reports instead, or that its state is
+    // not available, and says so.
+    if (change.readBack.outcome == FirmwareReading::kStatus)
+        ShowFeatureState(change.readBack.status);
     else
         ShowUnavailable();
-    MessageBox(LangTextOr(kKeyChangeNotApplied, kEnglishChangeNotApplied).c_str(), kCaption, MB_OK | MB_ICONWARNING);
+    MessageBox(LangTextOr(kKeyChangeNotApplied, kEnglishChangeNotApplied).c_str(), kCaption,
+               WarningStyle(IsRightToLeftLanguage(m_nLanguage)));
+}
+
+bool CPelloranDlg::IgnoresClick(int controlId) {
+    if (!m_bCallInFlight) return false;
+    // A thread that an input method made single-threaded dispatches messages while it waits for the firmware,
+    // so a click may come in during a call: it starts nothing, and the buttons show what they showed before.
+    if (controlId == IDC_ADAPTER_MODE || controlId == IDC_ADAPTER_BATTERY_MODE) CheckMode(m_bCheckedAdapter);
+    return true;
 }
 
 void CPelloranDlg::OnBnClickedEnable() {
+    if (IgnoresClick(IDC_ENABLE)) return;
     EnableSwitchControls(true);
     ShowStateText(true);
     // One value, the mode checked when the click came (a change that is not applied may check another).
@@ -191,14 +221,19 @@ void CPelloranDlg::OnBnClickedEnable() {
 }
 
 void CPelloranDlg::OnBnClickedDisable() {
+    if (IgnoresClick(IDC_DISABLE)) return;
     EnableSwitchControls(false);
     ShowStateText(false);
     SendControl(PELLORAN_CTRL_OFF);
 }
 
-void CPelloranDlg::OnBnClickedAdapterMode() { SendControl(PELLORAN_CTRL_ADAPTER); }
+void CPelloranDlg::OnBnClickedAdapterMode() {
+    if (!IgnoresClick(IDC_ADAPTER_MODE)) SendControl(PELLORAN_CTRL_ADAPTER);
+}
 
-void CPelloranDlg::OnBnClickedAdapterBatteryMode() { SendControl(PELLORAN_CTRL_ADAPTER_BATTERY); }
+void CPelloranDlg::OnBnClickedAdapterBatteryMode() {
+    if (!IgnoresClick(IDC_ADAPTER_BATTERY_MODE)) SendControl(PELLORAN_CTRL_ADAPTER_BATTERY);
+}
 
 void CPelloranDlg::OnDestroy() {
     int adapterOnly = IsDlgButtonChecked(IDC_ADAPTER_MODE) ? 1 : 0;
@@ -209,6 +244,11 @@ void CPelloranDlg::OnDestroy() {
 }
 
 bool IsAboutCommand(UINT nID) { return (nID & 0xFFF0) == IDM_ABOUTBOX; }
+
+UINT WarningStyle(bool rightToLeft) {
+    // A language written from right to left reads the warning from right to left, aligned at the right.
+    return MB_OK | MB_ICONWARNING | (rightToLeft ? MB_RTLREADING | MB_RIGHT : 0);
+}
 
 void CPelloranDlg::OnSysCommand(UINT nID, LPARAM lParam) {
     if (IsAboutCommand(nID)) {

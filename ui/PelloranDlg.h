@@ -19,6 +19,8 @@ public:
     std::wstring m_strDescription;
     HICON m_hIcon;
     bool m_bComInitialized = false;  // the dialog's thread joined COM itself and leaves it when it ends
+    bool m_bCallInFlight = false;    // a firmware call is being made: clicks start nothing
+    bool m_bCheckedAdapter = false;  // Adapter Mode was checked when the latest click's call started
 
 protected:
     // Sets m_nLanguage from the language of the user's locale.
@@ -70,12 +72,19 @@ private:
     // Sets the state text to the on or off text, read anew from the language file.
     void ShowStateText(bool on) const;
     // Sends a control value made by a click, only while the firmware is ready; one it does not take is
-    // undone on screen (the state read back, or not available) and said.
-    void SendControl(int controlValue) const;
+    // undone on screen (the state read back, or not available) and said. The whole click stays within
+    // kClickBoundMs, below the 5 s after which Windows calls the window not responding.
+    void SendControl(int controlValue);
+    // Whether a click on the control comes while a firmware call is in flight: then it starts nothing and a
+    // mode button it checked is set back.
+    bool IgnoresClick(int controlId);
 };
 
 // True for the system commands that open the about box: the low four bits do not count.
 bool IsAboutCommand(UINT nID);
+
+// The style of the warning that a change was not applied, read from right to left where the dialog is.
+UINT WarningStyle(bool rightToLeft);
 
 // Where an icon of cx by cy pixels stands centred in the client rectangle (truncating division).
 POINT CenteredIconOrigin(const RECT& client, int cxIcon, int cyIcon);

@@ -55,6 +55,13 @@ Row AnySchedule(std::mt19937& random, unsigned seed, std::string& languageFile, 
                              "device_status", "device_ctrl"})
         if (chance(std::string(kind).find('_') != std::string::npos ? 25 : 8)) s << ";Answers." << kind << "=" << AnyScript(random, chance);
     if (chance(10)) s << ";Answers.SetBlanket=" << (chance(50) ? "E_NOINTERFACE" : "E_ACCESSDENIED") << (chance(70) ? "*" : "");
+    // One start-up step that stalls or answers past the start's bound, or a notebook just after log-on.
+    if (chance(10)) {
+        const char* step = std::vector<const char*>{"ConnectServer", "ExecQuery", "Next", "GetObject", "device_status"}[random() % 5];
+        if (s.str().find(std::string(";Answers.") + step + "=") == std::string::npos)
+            s << ";Answers." << step << "=" << (chance(50) ? std::string("never") : "@" + std::to_string(kStartBoundMs + 1500 + random() % 3000));
+    }
+    if (chance(4)) s << ";SlowLogOn=1";
     if (chance(8)) s << ";Answers.*=@" << 2000 + random() % 7000;   // a cold start
     else if (chance(10)) s << ";Answers.*=@" << 1 + random() % 150 << "*";  // a slow machine
 

@@ -46,6 +46,15 @@ inline bool MayPass(HRESULT hr) {
     return false;
 }
 
+// A failed step's code that says nothing about the firmware: given up, timed out, or the connection to WMI gone. Such a
+// start shows the firmware as not available, never a fatal message.
+inline bool LearnedNothing(HRESULT hr) {
+    for (const char* name : {"WBEM_E_TIMED_OUT", "RPC_E_DISCONNECTED", "RPC_E_SERVER_DIED", "RPC_E_SERVER_DIED_DNE",
+                             "RPC_S_SERVER_UNAVAILABLE", "WBEM_E_SHUTTING_DOWN"})
+        if (hr == CodeNamed(name)) return true;
+    return false;
+}
+
 // The firmware a schedule's scenario describes, and the start it makes the tool show: "na A", "off B", "on A", ...,
 // "object!" or "status!", or "" when the answers come too near a bound for the outcome to be certain.
 class Prediction {
@@ -57,6 +66,10 @@ public:
             if (name.rfind("Answers.", 0) == 0) m_scripts[name.substr(8)] = ParseScript(value);
             else m_keys[name] = value;
         }
+        // A notebook just after log-on: the kinds the scenario leaves unscripted answer late.
+        if (Key("SlowLogOn", "0") == "1")
+            for (const auto& [kind, script] : {std::pair{"ConnectServer", "@4000"}, {"Next", "@5000"}, {"device_status", "@3000"}})
+                if (!m_scripts.count(kind)) m_scripts[kind] = ParseScript(script);
     }
 
     std::string Start() {
@@ -80,7 +93,7 @@ private:
         if (!Within(connect, kStartBoundMs) || (connect.hasCode && connect.hr != S_OK)) return "na " + Stored();
         // The query: its answer holds back the enumerator's results; a failure leaves no enumerator.
         const Script::Answer query = Take("ExecQuery");
-        if (query.hasCode && FAILED(query.hr)) return "object!";
+        if (query.hasCode && FAILED(query.hr)) return LearnedNothing(query.hr) ? "na " + Stored() : "object!";
         const long results = query.never ? kNever : m_t + query.delay;
         const int instances = std::stoi(Key("Instances", "1"));
         // The counting pass; once an instance is in hand, the rest of the enumeration has a click's bound.
@@ -99,7 +112,7 @@ private:
             if (latest != S_OK) break;
             if (count++ == 0) rest = std::min<long>(kStartBoundMs, m_t + kBoundMs);
         }
-        if (count == 0) return "object!";
+        if (count == 0) return LearnedNothing(latest) ? "na " + Stored() : "object!";
         // The walk past the first path, when the enumeration ended in time: after a Reset that a forward-only
         // enumerator refuses, one Next; more when the scenario rewinds it, up to the count.
         for (int entry = 0; SUCCEEDED(latest);) {
@@ -109,7 +122,9 @@ private:
             if (!object || ++entry >= count) break;
         }
         // The status call, with its retries; then the word it hands back, in the type the scenario gives it.
-        if (!Call("device_status") || Key("MissingPath", "0") == "1") return "status!";
+        const CallEnd statusCall = Call("device_status");
+        if (statusCall == kLearnedNothing) return "na " + Stored();
+        if (statusCall == kFailed || Key("MissingPath", "0") == "1") return "status!";
         const std::string type = Key("StatusType", "I4");
         unsigned long long status = std::stoull(Key("StatusWord", Key("InitialStatus", "0x10000")), nullptr, 0);
         if (type == "I2" || type == "UI2") status &= 0xFFFF;
@@ -160,23 +175,36 @@ private:
         m_t = std::min(at, deadline);
         return at < deadline;
     }
-    // A method call: the class lookup, the definitions and the attempts, 500 ms apart from the call's start while a
-    // failure may pass, seven at most, each awaited until the start's bound.
-    bool Call(const std::string& method) {
+    // A method call: the class lookup, the definitions and the method, each awaited until the start's bound, its
+    // steps tried again while a failure may pass, attempts 500 ms apart from the call's start, six retries at most.
+    enum CallEnd { kAnswered, kFailed, kLearnedNothing };
+    bool Again(HRESULT hr, long start, int& pauses) {
+        if (!MayPass(hr) || pauses == 6 || start + (pauses + 1) * 500 > long(kStartBoundMs)) return false;
+        m_t = std::max(m_t, start + (pauses + 1) * 500L);
+        ++pauses;
+        return true;
+    }
+    static CallEnd Failure(HRESULT hr) { return LearnedNothing(hr) ? kLearnedNothing : kFailed; }
+    CallEnd Call(const std::string& method) {
         const long start = m_t;
-        const Script::Answer object = Take("GetObject");
-        if (!Within(object, kStartBoundMs) || (object.hasCode && object.hr != S_OK)) return false;
+        int pauses = 0;
+        for (;;) {
+            const Script::Answer object = Take("GetObject");
+            if (!Within(object, kStartBoundMs)) return kLearnedNothing;
+            const HRESULT hr = object.hasCode ? object.hr : S_OK;
+            if (hr == S_OK) break;
+            if (SUCCEEDED(hr) || !Again(hr, start, pauses)) return SUCCEEDED(hr) ? kFailed : Failure(hr);
+        }
         for (const char* step : {"GetMethod", "SpawnInstance"}) {
             const Script::Answer answer = Take(step);
-            if (answer.hasCode && answer.hr != S_OK) return false;
+            if (answer.hasCode && answer.hr != S_OK) return FAILED(answer.hr) ? Failure(answer.hr) : kFailed;
         }
-        for (int pauses = 0;; ++pauses) {
+        for (;;) {
             const Script::Answer attempt = Take(method);
-            if (!Within(attempt, kStartBoundMs)) return false;
+            if (!Within(attempt, kStartBoundMs)) return kLearnedNothing;
             const HRESULT hr = attempt.hasCode ? attempt.hr : S_OK;
-            if (SUCCEEDED(hr)) return true;
-            if (!MayPass(hr) || pauses == 6 || start + (pauses + 1) * 500 > long(kStartBoundMs)) return false;
-            m_t = std::max(m_t, start + (pauses + 1) * 500L);
+            if (SUCCEEDED(hr)) return kAnswered;
+            if (!Again(hr, start, pauses)) return Failure(hr);
         }
     }
 

@@ -76,4 +76,66 @@ TEST(PelloranDlg, LeavesCOMOnlyWhenItJoinedItItself) {
     testsupport::Store({REG_NONE, ""});
 }
 
+// SetThreadDpiAwarenessContext, which the headers declare only for newer Windows than the program's.
+DPI_AWARENESS_CONTEXT SetThreadAwareness(DPI_AWARENESS_CONTEXT awareness) {
+    using SetFn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    const auto set = reinterpret_cast<SetFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    return set != nullptr ? set(awareness) : nullptr;
+}
+
+// A dialog that meets a monitor of another scaling, as Windows tells it with WM_DPICHANGED.
+class MovedDialog : public CPelloranDlg {
+public:
+    BOOL OnInitDialog() override {
+        CPelloranDlg::OnInitDialog();
+        const auto fontHeight = [this] {
+            LOGFONTW font = {};
+            ::GetObjectW(reinterpret_cast<HFONT>(::SendDlgItemMessageW(m_hWnd, IDC_ENABLE, WM_GETFONT, 0, 0)), sizeof(font), &font);
+            return font.lfHeight;
+        };
+        RECT button;
+        ::GetWindowRect(::GetDlgItem(m_hWnd, IDC_ENABLE), &button);
+        before = {button.right - button.left, fontHeight()};
+        SendMessage(WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+        ::GetWindowRect(m_hWnd, &window);
+        ::GetWindowRect(::GetDlgItem(m_hWnd, IDC_ENABLE), &button);
+        after = {button.right - button.left, fontHeight()};
+        EndDialog(IDOK);
+        return TRUE;
+    }
+
+    RECT suggested = {100, 50, 1100, 950}, window = {};
+    std::pair<LONG, LONG> before, after;  // the Enable button's width and font height
+};
+
+// Where Windows leaves a change of scaling to the window (per-monitor v1), the dialog takes the suggested rectangle
+// and scales its controls and their font; under any other awareness it leaves the message to Windows.
+TEST(PelloranDlg, FollowsAChangeOfScalingOnlyWhereWindowsLeavesItToTheWindow) {
+    testsupport::SimRun run(testsupport::FreshFolder("ui-dpi"));
+    run.Scenario("Answers.ConnectServer=WBEM_E_ACCESS_DENIED");
+    g_app.m_hInstance = ::GetModuleHandleW(nullptr);
+    for (const DPI_AWARENESS_CONTEXT awareness : {DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE, DPI_AWARENESS_CONTEXT_UNAWARE}) {
+        const bool perMonitorV1 = awareness == DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE;
+        SCOPED_TRACE(perMonitorV1 ? "per-monitor v1" : "unaware");
+        const DPI_AWARENESS_CONTEXT was = SetThreadAwareness(awareness);
+        ASSERT_NE(was, nullptr);
+        MovedDialog dialog;
+        g_app.m_pMainWnd = &dialog;
+        ASSERT_EQ(dialog.DoModal(), IDOK);
+        SetThreadAwareness(was);
+        EXPECT_EQ(::EqualRect(&dialog.window, &dialog.suggested) != FALSE, perMonitorV1);
+        if (perMonitorV1) {
+            EXPECT_NEAR(dialog.after.first, 2 * dialog.before.first, 2) << "the controls at twice the scale";
+            EXPECT_EQ(dialog.after.second, 2 * dialog.before.second) << "and their font";
+        } else {
+            EXPECT_EQ(dialog.after, dialog.before);
+        }
+    }
+    // The warning that a change was not applied reads from right to left, at the right, where the dialog does.
+    EXPECT_EQ(WarningStyle(true), UINT(MB_OK | MB_ICONWARNING | MB_RTLREADING | MB_RIGHT));
+    EXPECT_EQ(WarningStyle(false), UINT(MB_OK | MB_ICONWARNING));
+    testsupport::Store({REG_NONE, ""});
+}
+
 }  // namespace
