@@ -199,6 +199,8 @@ struct Package {
     bool runs;
     std::wstring olderExe = L"";         // the older package's, when it is not the same
     std::wstring keepUninstaller = L"";  // where a copy of the installed uninstaller goes, for outside checks
+    std::wstring sameVersion = L"";      // the unsigned package of this version, which a signed one replaces
+    std::wstring other = L"";            // the other kind of package of this version, which refuses to install over it
 };
 
 void PrintTo(const Package& package, std::ostream* out) { *out << package.name; }
@@ -209,15 +211,18 @@ std::vector<Package> Packages() {
     const std::wstring older = dir + L"\\older\\Pelloran-" + Widen(PELLORAN_OLDER_VERSION) + suffix;
     const std::wstring exe = WinPath(PELLORAN_EXE_PATH);
     std::vector<Package> packages = {
-        {"Setup", false, current + L"-setup.exe", older + L"-setup.exe", exe, 0, FOLDERID_ProgramFiles, true},
-        {"Msi", true, current + L".msi", older + L".msi", exe, 0, FOLDERID_ProgramFiles, true}};
+        {"Setup", false, current + L"-setup.exe", older + L"-setup.exe", exe, 0, FOLDERID_ProgramFiles, true, L"", L"", L"",
+         current + L".msi"},
+        {"Msi", true, current + L".msi", older + L".msi", exe, 0, FOLDERID_ProgramFiles, true, L"", L"", L"",
+         current + L"-setup.exe"}};
     if (const char* folder = std::getenv("PELLORAN_SIGNED_PACKAGES")) {
         // Their programs are the signed ones of the signed zip, unpacked beside them.
         const std::wstring signedDir = WinPath(folder), signedExe = signedDir + L"\\zip\\Pelloran.exe";
         const std::wstring name = signedDir + L"\\Pelloran-" + Widen(PELLORAN_VERSION_TEXT) + suffix;
         packages.push_back({"SignedSetup", false, name + L"-setup.exe", older + L"-setup.exe", signedExe, 0,
-                            FOLDERID_ProgramFiles, true, exe, signedDir + L"\\installed\\Uninstall.exe"});
-        packages.push_back({"SignedMsi", true, name + L".msi", older + L".msi", signedExe, 0, FOLDERID_ProgramFiles, true, exe});
+                            FOLDERID_ProgramFiles, true, exe, signedDir + L"\\installed\\Uninstall.exe", current + L"-setup.exe"});
+        packages.push_back({"SignedMsi", true, name + L".msi", older + L".msi", signedExe, 0, FOLDERID_ProgramFiles, true, exe,
+                            L"", current + L".msi"});
     }
 #ifdef PELLORAN_X86_BUILD
     // In the 64-bit flavour the product's 32-bit MSI too, installed by the 64-bit msiexec into the 32-bit
@@ -264,9 +269,12 @@ protected:
         return P().msi ? MsiProgramMenuFolder(P().current) : KnownFolder(FOLDERID_CommonPrograms);
     }
 
-    void Install(const std::wstring& package) {
-        EXPECT_EQ(RunToCompletion(P().msi ? L"msiexec.exe /i \"" + package + L"\" /qn" : L"\"" + package + L"\" /S"), 0u);
+    // Installs a package silently: msiexec's or the setup program's exit code.
+    static DWORD RunInstall(const std::wstring& package) {
+        const bool msi = package.size() > 4 && package.compare(package.size() - 4, 4, L".msi") == 0;
+        return RunToCompletion(msi ? L"msiexec.exe /i \"" + package + L"\" /qn" : L"\"" + package + L"\" /S");
     }
+    void Install(const std::wstring& package) { EXPECT_EQ(RunInstall(package), 0u); }
 
     // Files, shortcut and entry of an installed version, whose package holds the program sourceExe (and the
     // command line beside it: in a build, in its ctl folder).
@@ -346,6 +354,10 @@ std::wstring RunTool(const std::wstring& exe) {
 TEST_P(InstallTest, InstallsUpgradesReinstallsRunsAndLeavesOnlyTheUsersModeWhenRemoved) {
     Install(P().older);
     ExpectInstalled(PELLORAN_OLDER_VERSION, P().olderExe.empty() ? P().sourceExe : P().olderExe);
+    if (!P().sameVersion.empty()) {  // the unsigned package of this version first, which the signed one replaces
+        Install(P().sameVersion);
+        ExpectInstalled(PELLORAN_VERSION_TEXT, P().olderExe);
+    }
     for (int twice = 0; twice < 2; ++twice) {
         Install(P().current);
         ExpectInstalled(PELLORAN_VERSION_TEXT, P().sourceExe);
@@ -360,6 +372,17 @@ TEST_P(InstallTest, InstallsUpgradesReinstallsRunsAndLeavesOnlyTheUsersModeWhenR
         EXPECT_TRUE(::CopyFileW((Folder() + L"\\Uninstall.exe").c_str(), P().keepUninstaller.c_str(), FALSE));
     }
     UninstallAndExpectNothingLeft(P().runs);
+}
+
+// Each package refuses to install where the other kind installed Pelloran (the setup program with exit code 3, the
+// MSI with 1603), and leaves that installation as it was: its entry, and nothing behind once it is removed.
+TEST_P(InstallTest, RefusesToInstallWhereTheOtherPackageInstalled) {
+    if (P().other.empty()) GTEST_SKIP() << "the unsigned packages of this flavour show it";
+    Install(P().other);
+    const std::vector<Entry> before = Entries(P().view);
+    EXPECT_EQ(RunInstall(P().current), P().msi ? DWORD{ERROR_INSTALL_FAILURE} : 3u);
+    EXPECT_EQ(Entries(P().view), before);
+    UninstallAndExpectNothingLeft(false);
 }
 
 INSTANTIATE_TEST_SUITE_P(Packages, InstallTest, ::testing::ValuesIn(Packages()),
