@@ -12,6 +12,7 @@ param(
     [string]$Wanted = 'battery'
 )
 $ErrorActionPreference = 'Continue'
+$Wanted = $Wanted.ToLowerInvariant()  # ValidateSet takes any case; pelloranctl and the output get lower case
 
 # pelloranctl.exe where Pelloran is installed: in the folder that its "Programs and Features" entry names
 # (in either registry view; the 32-bit product's packages write the 32-bit one), else in the default
