@@ -83,6 +83,16 @@ Function .onInit
         SetRegView 64
     !endif
     Call ChooseLanguage
+    ; Where the MSI installed Pelloran, the entry that both packages write names msiexec as its
+    ; uninstaller: installing over it would leave Windows Installer a product whose files are no longer
+    ; its own. Refused with exit code 3 (1 and 2 are NSIS's own: cancelled by the user, by the script).
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "UninstallString"
+    StrCpy $0 $0 11
+    ${If} $0 == "MsiExec.exe"
+        MessageBox MB_OK|MB_ICONSTOP "Pelloran was installed by its MSI package. Remove it first (Programs and Features, or msiexec /x), then run this setup program." /SD IDOK
+        SetErrorLevel 3
+        Quit
+    ${EndIf}
 FunctionEnd
 
 Function un.onInit

@@ -9,6 +9,7 @@
 #include "tests/driver/DialogWindows.h"
 #include "tests/support/Files.h"
 #include "tests/support/Processes.h"
+#include "tests/support/SimRun.h"
 #include "tests/support/StoredMode.h"
 
 #include <gtest/gtest.h>
@@ -198,6 +199,8 @@ struct Package {
     bool runs;
     std::wstring olderExe = L"";         // the older package's, when it is not the same
     std::wstring keepUninstaller = L"";  // where a copy of the installed uninstaller goes, for outside checks
+    std::wstring sameVersion = L"";      // the unsigned package of this version, which a signed one replaces
+    std::wstring other = L"";            // the other kind of package of this version, which refuses to install over it
 };
 
 void PrintTo(const Package& package, std::ostream* out) { *out << package.name; }
@@ -208,15 +211,18 @@ std::vector<Package> Packages() {
     const std::wstring older = dir + L"\\older\\Pelloran-" + Widen(PELLORAN_OLDER_VERSION) + suffix;
     const std::wstring exe = WinPath(PELLORAN_EXE_PATH);
     std::vector<Package> packages = {
-        {"Setup", false, current + L"-setup.exe", older + L"-setup.exe", exe, 0, FOLDERID_ProgramFiles, true},
-        {"Msi", true, current + L".msi", older + L".msi", exe, 0, FOLDERID_ProgramFiles, true}};
+        {"Setup", false, current + L"-setup.exe", older + L"-setup.exe", exe, 0, FOLDERID_ProgramFiles, true, L"", L"", L"",
+         current + L".msi"},
+        {"Msi", true, current + L".msi", older + L".msi", exe, 0, FOLDERID_ProgramFiles, true, L"", L"", L"",
+         current + L"-setup.exe"}};
     if (const char* folder = std::getenv("PELLORAN_SIGNED_PACKAGES")) {
         // Their programs are the signed ones of the signed zip, unpacked beside them.
         const std::wstring signedDir = WinPath(folder), signedExe = signedDir + L"\\zip\\Pelloran.exe";
         const std::wstring name = signedDir + L"\\Pelloran-" + Widen(PELLORAN_VERSION_TEXT) + suffix;
         packages.push_back({"SignedSetup", false, name + L"-setup.exe", older + L"-setup.exe", signedExe, 0,
-                            FOLDERID_ProgramFiles, true, exe, signedDir + L"\\installed\\Uninstall.exe"});
-        packages.push_back({"SignedMsi", true, name + L".msi", older + L".msi", signedExe, 0, FOLDERID_ProgramFiles, true, exe});
+                            FOLDERID_ProgramFiles, true, exe, signedDir + L"\\installed\\Uninstall.exe", current + L"-setup.exe"});
+        packages.push_back({"SignedMsi", true, name + L".msi", older + L".msi", signedExe, 0, FOLDERID_ProgramFiles, true, exe,
+                            L"", current + L".msi"});
     }
 #ifdef PELLORAN_X86_BUILD
     // In the 64-bit flavour the product's 32-bit MSI too, installed by the 64-bit msiexec into the 32-bit
@@ -263,16 +269,20 @@ protected:
         return P().msi ? MsiProgramMenuFolder(P().current) : KnownFolder(FOLDERID_CommonPrograms);
     }
 
-    void Install(const std::wstring& package) {
-        EXPECT_EQ(RunToCompletion(P().msi ? L"msiexec.exe /i \"" + package + L"\" /qn" : L"\"" + package + L"\" /S"), 0u);
+    // Installs a package silently: msiexec's or the setup program's exit code.
+    static DWORD RunInstall(const std::wstring& package) {
+        const bool msi = package.size() > 4 && package.compare(package.size() - 4, 4, L".msi") == 0;
+        return RunToCompletion(msi ? L"msiexec.exe /i \"" + package + L"\" /qn" : L"\"" + package + L"\" /S");
     }
+    void Install(const std::wstring& package) { EXPECT_EQ(RunInstall(package), 0u); }
 
     // Files, shortcut and entry of an installed version, whose package holds the program sourceExe (and the
     // command line beside it: in a build, in its ctl folder).
     void ExpectInstalled(const std::string& version, const std::wstring& sourceExe) {
         SCOPED_TRACE(version);
         const std::wstring exe = Folder() + L"\\Pelloran.exe";
-        std::vector<std::wstring> files = {L"Pelloran.exe", L"PelloranLang.ini"};
+        std::vector<std::wstring> files = {L"Pelloran.exe", L"PelloranLang.ini", L"Detect-UsbCharging.cmd",
+                                           L"Detect-UsbCharging.ps1", L"Remediate-UsbCharging.ps1"};
         if (!P().msi) files.push_back(L"Uninstall.exe");
         files.push_back(L"pelloranctl.exe");
         std::sort(files.begin(), files.end());
@@ -344,6 +354,10 @@ std::wstring RunTool(const std::wstring& exe) {
 TEST_P(InstallTest, InstallsUpgradesReinstallsRunsAndLeavesOnlyTheUsersModeWhenRemoved) {
     Install(P().older);
     ExpectInstalled(PELLORAN_OLDER_VERSION, P().olderExe.empty() ? P().sourceExe : P().olderExe);
+    if (!P().sameVersion.empty()) {  // the unsigned package of this version first, which the signed one replaces
+        Install(P().sameVersion);
+        ExpectInstalled(PELLORAN_VERSION_TEXT, P().olderExe);
+    }
     for (int twice = 0; twice < 2; ++twice) {
         Install(P().current);
         ExpectInstalled(PELLORAN_VERSION_TEXT, P().sourceExe);
@@ -360,6 +374,17 @@ TEST_P(InstallTest, InstallsUpgradesReinstallsRunsAndLeavesOnlyTheUsersModeWhenR
     UninstallAndExpectNothingLeft(P().runs);
 }
 
+// Each package refuses to install where the other kind installed Pelloran (the setup program with exit code 3, the
+// MSI with 1603), and leaves that installation as it was: its entry, and nothing behind once it is removed.
+TEST_P(InstallTest, RefusesToInstallWhereTheOtherPackageInstalled) {
+    if (P().other.empty()) GTEST_SKIP() << "the unsigned packages of this flavour show it";
+    Install(P().other);
+    const std::vector<Entry> before = Entries(P().view);
+    EXPECT_EQ(RunInstall(P().current), P().msi ? DWORD{ERROR_INSTALL_FAILURE} : 3u);
+    EXPECT_EQ(Entries(P().view), before);
+    UninstallAndExpectNothingLeft(false);
+}
+
 INSTANTIATE_TEST_SUITE_P(Packages, InstallTest, ::testing::ValuesIn(Packages()),
                          [](const ::testing::TestParamInfo<Package>& info) { return std::string(info.param.name); });
 
@@ -369,7 +394,9 @@ TEST(PortableZip, RunsFromAFolderWithSpacesAndNonAsciiLettersAndReadsItsLanguage
     const std::wstring folder = WinPath(PELLORAN_PACKAGES "/zip") + L"\\" + folders[0];
     const std::wstring& name = folders[0];
     EXPECT_TRUE(name.find(L' ') != std::wstring::npos && std::any_of(name.begin(), name.end(), [](wchar_t c) { return c > 0x7F; }));
-    EXPECT_EQ(Names(folder), (std::vector<std::wstring>{L"Pelloran.exe", L"PelloranLang.ini", L"README.txt", L"pelloranctl.exe"}));
+    EXPECT_EQ(Names(folder), (std::vector<std::wstring>{L"Detect-UsbCharging.cmd", L"Detect-UsbCharging.ps1", L"Pelloran.exe",
+                                                        L"PelloranLang.ini", L"README.txt", L"Remediate-UsbCharging.ps1",
+                                                        L"pelloranctl.exe"}));
     std::string readme = ReadFileBytes(folder + L"\\README.txt");
     ::CharLowerBuffA(&readme[0], DWORD(readme.size()));
     EXPECT_NE(readme.find("administrator rights"), std::string::npos) << "the text says the tool asks for them";
@@ -377,6 +404,71 @@ TEST(PortableZip, RunsFromAFolderWithSpacesAndNonAsciiLettersAndReadsItsLanguage
     ::GetPrivateProfileStringW(L"1", L"S1", L"", first, 1000, (folder + L"\\PelloranLang.ini").c_str());
     EXPECT_TRUE(first[0] != L'\0' && RunTool(folder + L"\\Pelloran.exe").rfind(first, 0) == 0);
     Store({REG_NONE, ""});
+}
+
+// Detect-UsbCharging.cmd of the zip, run by cmd against the simulator as Configuration Manager runs a detection
+// script: pelloranctl found through the uninstall entry (in either registry view) or in the default folder, and the
+// answer a detection script gives: exit 0 with a line (detected), exit 0 with no output at all (not detected), or
+// an exit code other than 0 with the reason on standard error (failed).
+TEST(DetectionScript, AnswersInEveryStateAndWithoutTheToolOrTheFirmware) {
+    enum class Where { Entry32, Entry64, DefaultFolder, Nowhere };
+    struct Row { Where where; const char* scenario; const wchar_t* wanted; DWORD exit; std::string out; };
+    const std::string is = "compliant: USB Charging is ", battery = is + "on, Adapter + Battery Mode";
+    const Row rows[] = {
+        {Where::Entry32, "InitialStatus=0x10000", L"off", 0, is + "off"},
+        {Where::Entry32, "InitialStatus=0x10001", L"adapter", 0, is + "on, Adapter Mode"},
+        {Where::Entry32, "InitialStatus=0x10003", L"battery", 0, battery},
+        {Where::Entry32, "InitialStatus=0x10000", L"adapter", 0, ""},
+        {Where::Entry32, "InitialStatus=0x10001", L"battery", 0, ""},
+        {Where::Entry32, "InitialStatus=0x10003", L"adapter", 0, ""},
+        {Where::Entry32, "InitialStatus=0x10003", L"off", 0, ""},
+        {Where::Entry64, "InitialStatus=0x10003", L"", 0, battery},  // the wanted state written at its top
+        {Where::DefaultFolder, "InitialStatus=0x10003", L"", 0, battery},
+        {Where::Nowhere, "InitialStatus=0x10003", L"", 1, ""},
+        {Where::Entry32, "Instances=0", L"", 0, "not applicable: this machine has no USB Charging firmware"},
+        {Where::Entry32, "Answers.device_status=WBEM_E_ACCESS_DENIED", L"", 4, ""},
+    };
+    const std::wstring key = std::wstring(kUninstall) + L"\\Pelloran", tools = WinPath(PELLORAN_BINARY_DIR "/testfiles/pelloran tools");
+    const std::wstring defaultFolder = KnownFolder(FOLDERID_ProgramFilesX86) + L"\\Pelloran";
+    const auto clean = [&] {
+        std::error_code ignored;
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), view, 0);
+        fs::remove_all(defaultFolder, ignored);
+        fs::remove_all(tools, ignored);
+        ::SetEnvironmentVariableW(L"PELLORAN_SIM_SCENARIO", nullptr);  // the package tests' own simulator again
+    };
+    const std::vector<std::wstring> zip = Names(WinPath(PELLORAN_PACKAGES "/zip"));
+    ASSERT_EQ(zip.size(), 1u);
+    const std::wstring script = WinPath(PELLORAN_PACKAGES "/zip/") + zip[0] + L"\\Detect-UsbCharging.cmd";
+    int runs = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.scenario) + ", wanted " + std::string(row.wanted, row.wanted + wcslen(row.wanted)) +
+                     ", tool " + std::to_string(int(row.where)));
+        clean();
+        const bool entry = row.where == Where::Entry32 || row.where == Where::Entry64;
+        const std::wstring folder = entry ? tools : defaultFolder;
+        if (row.where != Where::Nowhere) {
+            fs::create_directories(folder);
+            fs::copy_file(WinPath(PELLORAN_CTL_PATH), folder + L"\\pelloranctl.exe");
+        }
+        if (entry) {  // as the MSI writes it, with its closing backslash, and as the setup program does, without
+            const std::wstring location = row.where == Where::Entry32 ? tools + L"\\" : tools;
+            HKEY created = nullptr;
+            ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
+                                        KEY_WRITE | (row.where == Where::Entry32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), nullptr,
+                                        &created, nullptr), ERROR_SUCCESS);
+            ::RegSetValueExW(created, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(location.c_str()),
+                             DWORD((location.size() + 1) * sizeof(wchar_t)));
+            ::RegCloseKey(created);
+        }
+        SimRun run(FreshFolder("detect-" + std::to_string(++runs)));
+        run.Scenario(row.scenario);
+        const Captured said = RunCaptured(L"cmd.exe /c \"\"" + script + L"\" " + row.wanted + L"\"", run.folder);
+        EXPECT_EQ(said.exit, row.exit);
+        EXPECT_EQ(said.out, row.out.empty() ? "" : row.out + "\r\n");
+        EXPECT_EQ(said.err.empty(), row.exit == 0) << said.err;
+    }
+    clean();
 }
 
 // The setup caption of an NSIS translation: the line after "# ^SetupCaption", with our name in it.
