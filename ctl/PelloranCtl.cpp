@@ -26,13 +26,13 @@ enum Exit {
     kNoFirmware = 2,   // this machine has no such firmware (no management object)
     kNoStatus = 3,     // no valid status from the firmware
     kDenied = 4,       // access denied: an elevated prompt is needed
-    kNotApplied = 5,   // the change was not applied: the call failed, or the status read back differs
-    kUnreachable = 6,  // WMI could not be reached, its connection was lost, or it did not answer within the bound
+    kNotApplied = 5,   // the change was not applied: the firmware refused it, or the status read back differs
+    kUnreachable = 6,  // WMI could not be reached, did not answer within the bound, or its connection was lost
 };
 
 constexpr char kUsageText[] =
     "Usage: pelloranctl [status | on [adapter|battery] | off | mode adapter|battery] [--json]\n"
-    "       pelloranctl --help | /? | --version\n"
+    "       pelloranctl --help | -h | /? | --version\n"
     "\n"
     "  status        print the state of USB Charging (the command when none is given)\n"
     "  on [MODE]     switch it on in that mode; without one, in the mode this user chose last\n"
@@ -40,10 +40,11 @@ constexpr char kUsageText[] =
     "  off           switch it off\n"
     "  mode MODE     set the mode and switch it on\n"
     "  MODE          adapter (Adapter Mode) or battery (Adapter + Battery Mode)\n"
-    "  --json        print one JSON object on one line instead of the text\n"
+    "  --json        print one JSON object on one line instead of the text (schema 1)\n"
     "\n"
+    "Commands and modes may be written in any case. --help or --version anywhere does only that.\n"
     "After a change the state is read back and checked. on and mode remember the mode for this user,\n"
-    "as the dialog does.\n"
+    "as the dialog does; run as SYSTEM they remember none, and on needs a mode.\n"
     "\n"
     "Exit codes:\n"
     "  0  done\n"
@@ -51,9 +52,9 @@ constexpr char kUsageText[] =
     "  2  this machine has no such firmware (no management object)\n"
     "  3  no valid status from the firmware\n"
     "  4  access denied: run it from an elevated prompt\n"
-    "  5  the change was not applied (the call failed, or the state read back differs)\n"
-    "  6  WMI could not be reached or did not answer in time (10 s to read the state, 4.5 s for a\n"
-    "     change and its read-back): try again later\n";
+    "  5  the change was not applied (the firmware refused it, or the state read back differs)\n"
+    "  6  WMI could not be reached, did not answer in time (10 s to read the state, 4.5 s for a\n"
+    "     change and its read-back), or the connection to it was lost: try again later\n";
 // The synopsis, its first lines, alone follows a usage error; --help gives it all.
 constexpr size_t kSynopsisLength = std::string_view(kUsageText).find("\n\n") + 1;
 
@@ -62,8 +63,16 @@ struct Request {
     enum Command { kStatus, kOn, kOff, kMode, kHelp, kVersion } command = kStatus;
     int control = -1;  // the control value asked for; -1: on in the stored mode
     bool json = false;
-    std::string problem;  // a usage error
+    bool asSystem = false;  // run as LocalSystem: no user's mode is read or stored
+    std::string problem;    // a usage error
 };
+
+// An argument with its ASCII letters in lower case: commands, modes and options are taken in any case.
+std::wstring Lower(std::wstring word) {
+    for (wchar_t& c : word)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return word;
+}
 
 // The mode a word names: the control value, or -1.
 int ControlOfMode(const std::wstring& word) {
@@ -86,33 +95,43 @@ std::string Narrow(const std::wstring& text) {
     return narrow;
 }
 
+// Help or the version, when any argument asks for one (help before the version), else status: wherever they
+// stand, they win over every other word, so that a command line that asks for help never acts.
+Request::Command InformationAsked(int argc, wchar_t** argv) {
+    Request::Command asked = Request::kStatus;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = Lower(argv[i]);
+        if (arg == L"--help" || arg == L"-h" || arg == L"/?") return Request::kHelp;
+        if (arg == L"--version") asked = Request::kVersion;
+    }
+    return asked;
+}
+
 Request Parse(int argc, wchar_t** argv) {
     Request request;
-    for (int i = 1; i < argc; ++i) request.json = request.json || std::wstring(argv[i]) == L"--json";  // wherever it is
+    request.command = InformationAsked(argc, argv);
+    if (request.command != Request::kStatus) return request;
+    for (int i = 1; i < argc; ++i) request.json = request.json || Lower(argv[i]) == L"--json";  // wherever it is
     int word = 0;  // the command, then its mode
     for (int i = 1; i < argc && request.problem.empty(); ++i) {
-        const std::wstring arg = argv[i];
+        const std::wstring arg = Lower(argv[i]);
         if (arg == L"--json") {
             continue;
-        } else if (arg == L"--help" || arg == L"/?" || arg == L"-h") {
-            request.command = Request::kHelp;
-        } else if (arg == L"--version") {
-            request.command = Request::kVersion;
         } else if (!arg.empty() && (arg[0] == L'-' || arg[0] == L'/')) {
-            request.problem = "unknown option '" + Narrow(arg) + "'";
+            request.problem = "unknown option '" + Narrow(argv[i]) + "'";
         } else if (word == 0) {
             ++word;
             if (arg == L"status") request.command = Request::kStatus;
             else if (arg == L"on") request.command = Request::kOn;
             else if (arg == L"off") request.command = Request::kOff;
             else if (arg == L"mode") request.command = Request::kMode;
-            else request.problem = "unknown command '" + Narrow(arg) + "'";
+            else request.problem = "unknown command '" + Narrow(argv[i]) + "'";
         } else if (word == 1 && (request.command == Request::kOn || request.command == Request::kMode)) {
             ++word;
             request.control = ControlOfMode(arg);
-            if (request.control < 0) request.problem = "unknown mode '" + Narrow(arg) + "' (adapter or battery)";
+            if (request.control < 0) request.problem = "unknown mode '" + Narrow(argv[i]) + "' (adapter or battery)";
         } else {
-            request.problem = "unexpected '" + Narrow(arg) + "'";
+            request.problem = "unexpected '" + Narrow(argv[i]) + "'";
         }
     }
     if (request.problem.empty() && request.command == Request::kMode && request.control < 0)
@@ -121,9 +140,47 @@ Request Parse(int argc, wchar_t** argv) {
     return request;
 }
 
+// Whether the process token's user is LocalSystem, as endpoint management runs its scripts: the hive it has is
+// SYSTEM's own, which holds no user's choice of mode. PELLORAN_TEST_AS_SYSTEM=1 makes a run behave so, for the
+// tests; it only takes the stored mode away, never grants a right.
+bool RunsAsSystem() {
+    wchar_t seam[2] = {};
+    if (::GetEnvironmentVariableW(L"PELLORAN_TEST_AS_SYSTEM", seam, 2) == 1 && seam[0] == L'1') return true;
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    union {
+        TOKEN_USER user;
+        BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];  // the SID follows the structure
+    } info;
+    DWORD length = 0;
+    const bool system = ::GetTokenInformation(token, TokenUser, &info, sizeof(info), &length) &&
+                        ::IsWellKnownSid(info.user.User.Sid, WinLocalSystemSid);
+    ::CloseHandle(token);
+    return system;
+}
+
+// Whether the process token is elevated; true when that cannot be told, so that the answer stays the firmware's.
+bool RunsElevated() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+    TOKEN_ELEVATION elevation{};
+    DWORD length = 0;
+    const bool known = ::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &length);
+    ::CloseHandle(token);
+    return !known || elevation.TokenIsElevated != 0;
+}
+
+// As SYSTEM, on without a mode has no user's choice to fall back on: a usage error that asks for the mode.
+void RequireModeAsSystem(Request& request) {
+    if (request.asSystem && request.problem.empty() && request.command == Request::kOn && request.control < 0)
+        request.problem = "running as SYSTEM, on needs a mode (on adapter or on battery): SYSTEM's own settings "
+                          "hold no user's choice";
+}
+
 // What the run found, for the line or the JSON object.
 struct Outcome {
     Exit exit = kDone;
+    HRESULT hresult = S_OK;  // the failing call's code; S_OK when no call failed
     std::string error;
     const FirmwareReading* reading = nullptr;  // the latest reading, when there is one
     int stored = -1;                           // the mode this user chose last: 1, 0, or -1 for none
@@ -162,7 +219,12 @@ void Print(const Outcome& outcome, bool json) {
     if (outcome.reading != nullptr && outcome.reading->outcome >= FirmwareReading::kNoStatus &&
         SUCCEEDED(outcome.reading->hr))
         Format(status, "\"0x%08X\"", static_cast<unsigned>(outcome.reading->status));
-    std::fputs(("{\"exit\":" + std::to_string(outcome.exit) +
+    char hresult[16] = "null";
+    if (FAILED(outcome.hresult)) Format(hresult, "\"0x%08X\"", static_cast<unsigned>(outcome.hresult));
+    // Schema 1: fields may be added, never removed, renamed or given another type.
+    std::fputs(("{\"schema\":1"
+                ",\"hresult\":" + std::string(hresult) +
+                ",\"exit\":" + std::to_string(outcome.exit) +
                 ",\"error\":" + (outcome.error.empty() ? "null" : JsonText(outcome.error)) +
                 ",\"present\":" + (valid ? "true" : "false") +
                 ",\"on\":" + (!valid ? "null" : outcome.reading->Mode() == PELLORAN_CTRL_OFF ? "false" : "true") +
@@ -175,17 +237,23 @@ bool Denied(HRESULT hr) { return hr == E_ACCESSDENIED || hr == static_cast<HRESU
 // The exit and message for a reading that is no valid status.
 Outcome Failed(const FirmwareReading& reading, const char* step) {
     Outcome outcome;
-    char text[160];
+    outcome.hresult = FAILED(reading.hr) ? reading.hr : S_OK;
+    char text[200];
     if (Denied(reading.hr)) {
         outcome.exit = kDenied;
         Format(text, "access denied while %s (0x%08X): run pelloranctl from an elevated prompt", step,
                       static_cast<unsigned>(reading.hr));
-    } else if (reading.outcome == FirmwareReading::kNotAvailable || reading.hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)) {
+    } else if (reading.outcome == FirmwareReading::kNotAvailable || LearnedNothing(reading.hr)) {
         outcome.exit = kUnreachable;
-        Format(text, reading.hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT)
-                                              ? "WMI did not answer in time while %s"
-                                              : "WMI could not be reached while %s (0x%08X)",
+        Format(text, reading.hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT) ? "WMI did not answer in time while %s"
+                     : ConnectionIsGone(reading.hr) ? "the connection to WMI was lost while %s (0x%08X)"
+                                                    : "WMI could not be reached while %s (0x%08X)",
                       step, static_cast<unsigned>(reading.hr));
+    } else if (reading.outcome == FirmwareReading::kNoManagementObject && SUCCEEDED(reading.hr) && !RunsElevated()) {
+        // WMI may hide the firmware's object from a process that is not elevated: that is no proof of its absence.
+        outcome.exit = kDenied;
+        Format(text, "no TolvekManagement object is visible to a process that is not elevated: run pelloranctl "
+                     "from an elevated prompt");
     } else if (reading.outcome == FirmwareReading::kNoManagementObject) {
         outcome.exit = kNoFirmware;
         Format(text, "this machine has no USB charging firmware (no TolvekManagement object)");
@@ -199,10 +267,29 @@ Outcome Failed(const FirmwareReading& reading, const char* step) {
     return outcome;
 }
 
-// The mode this user chose last, without writing anything: 1, 0, or -1 when none is stored.
-int StoredMode() {
+// The mode this user chose last, without writing anything: 1, 0, or -1 when none is stored or when running as
+// SYSTEM, whose own settings are no user's.
+int StoredMode(const Request& request) {
     int stored = -1;
-    return PeekModePreference(stored) ? (stored == 1 ? 1 : 0) : -1;
+    return !request.asSystem && PeekModePreference(stored) ? (stored == 1 ? 1 : 0) : -1;
+}
+
+// The exit and message for a change that failed: one the firmware refused is not applied (5); one that was not
+// answered, or denied, ends as any call that fails so.
+Outcome ChangeFailed(HRESULT sent) {
+    if (Denied(sent) || LearnedNothing(sent)) {
+        FirmwareReading failed;
+        failed.outcome = FirmwareReading::kNoStatus;
+        failed.hr = sent;
+        return Failed(failed, "making the change");
+    }
+    Outcome outcome;
+    char text[96];
+    Format(text, "the change was not applied (0x%08X)", static_cast<unsigned>(sent));
+    outcome.exit = kNotApplied;
+    outcome.hresult = sent;
+    outcome.error = text;
+    return outcome;
 }
 
 // The firmware's state, and for a change the change with its read-back, as the outcome to print.
@@ -212,39 +299,27 @@ Outcome Run(const Request& request, FirmwareReading& reading) {
     if (reading.outcome != FirmwareReading::kStatus) return Failed(reading, "reading the state");
     Outcome outcome;
     outcome.reading = &reading;
-    outcome.stored = StoredMode();
     if (request.command == Request::kStatus) return outcome;
 
     int control = request.control;
-    if (control < 0) control = outcome.stored == 0 ? PELLORAN_CTRL_ADAPTER_BATTERY : PELLORAN_CTRL_ADAPTER;
+    if (control < 0) control = StoredMode(request) == 0 ? PELLORAN_CTRL_ADAPTER_BATTERY : PELLORAN_CTRL_ADAPTER;
     // The change and its read-back share a click's bound, as in the dialog, each within a call's.
     const Deadline change(kClickBoundMs);
     const HRESULT sent = SetDeviceControl(control, change.Sooner(kFirmwareBoundMs));
     const int asked = control;
     reading = ReadFirmwareStatus(change.Sooner(kFirmwareBoundMs));
     if (FAILED(sent)) {
-        FirmwareReading refused = reading;
-        refused.outcome = FirmwareReading::kNoStatus;
-        refused.hr = sent;
-        outcome = Denied(sent) || sent == static_cast<HRESULT>(WBEM_E_TIMED_OUT) ? Failed(refused, "making the change")
-                                                                                  : Outcome();
-        if (outcome.exit == kDone) {
-            char text[96];
-            Format(text, "the change was not applied (0x%08X)", static_cast<unsigned>(sent));
-            outcome.exit = kNotApplied;
-            outcome.error = text;
-        }
+        outcome = ChangeFailed(sent);
     } else if (reading.outcome != FirmwareReading::kStatus) {
         outcome = Failed(reading, "reading the state back");
     } else if (reading.Mode() != asked) {
         outcome.exit = kNotApplied;
         outcome.error = "the change was not applied: the firmware now reports " + StateLine(reading);
-    } else if (asked != PELLORAN_CTRL_OFF) {
+    } else if (asked != PELLORAN_CTRL_OFF && !request.asSystem) {
         int adapterOnly = asked == PELLORAN_CTRL_ADAPTER ? 1 : 0;  // stored as the dialog stores it
         AccessModePreference(MODE_PREFERENCE_WRITE, adapterOnly);
     }
     outcome.reading = &reading;
-    outcome.stored = StoredMode();
     return outcome;
 }
 
@@ -252,16 +327,7 @@ Outcome Run(const Request& request, FirmwareReading& reading) {
 
 int wmain(int argc, wchar_t** argv) {
     AfxHardenDllSearch();
-    const Request request = Parse(argc, argv);
-    if (!request.problem.empty()) {
-        Outcome usage;
-        usage.exit = kUsage;
-        usage.error = request.problem;
-        Print(usage, request.json);
-        std::fwrite(kUsageText, 1, kSynopsisLength, stderr);
-        std::fputs("Run pelloranctl --help for the commands and exit codes.\n", stderr);
-        return kUsage;
-    }
+    Request request = Parse(argc, argv);
     if (request.command == Request::kHelp) {
         std::fputs(kUsageText, stdout);
         return kDone;
@@ -269,6 +335,18 @@ int wmain(int argc, wchar_t** argv) {
     if (request.command == Request::kVersion) {
         std::fputs("pelloranctl " PELLORAN_VERSION_TEXT "\n", stdout);
         return kDone;
+    }
+    request.asSystem = RunsAsSystem();
+    RequireModeAsSystem(request);
+    if (!request.problem.empty()) {
+        Outcome usage;
+        usage.exit = kUsage;
+        usage.error = request.problem;
+        usage.stored = StoredMode(request);
+        Print(usage, request.json);
+        std::fwrite(kUsageText, 1, kSynopsisLength, stderr);
+        std::fputs("Run pelloranctl --help for the commands and exit codes.\n", stderr);
+        return kUsage;
     }
 
     const bool comJoined = InitComSecurity();
@@ -281,6 +359,7 @@ int wmain(int argc, wchar_t** argv) {
         outcome.exit = kUnreachable;
         outcome.error = "out of memory";
     }
+    outcome.stored = StoredMode(request);  // whatever happened, as a failure leaves it
     Print(outcome, request.json);
     std::fflush(stdout);
     ReleaseWmiObjects();  // COM objects go before COM ends

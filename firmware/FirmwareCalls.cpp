@@ -21,10 +21,7 @@ constexpr int kMaxRetryPauses = 6;
 // on the way to the provider failed. Tried again. Every other failure is final and ends the call at once:
 // the method, class, object, parameter or query is wrong or unknown (WBEM_E_NOT_FOUND, WBEM_E_INVALID_*),
 // access is denied (WBEM_E_ACCESS_DENIED, E_ACCESSDENIED), a type does not match (WBEM_E_TYPE_MISMATCH),
-// the operation is not supported, and any code not named here. So is a dead connection: when the WMI
-// service stopped or restarted (RPC_E_DISCONNECTED, RPC_E_SERVER_DIED, RPC_E_SERVER_DIED_DNE,
-// RPC_S_SERVER_UNAVAILABLE, CO_E_SERVER_STOPPING, WBEM_E_SHUTTING_DOWN) the proxy in hand cannot succeed
-// again, however long it is tried.
+// the operation is not supported, and any code not named here. So is a dead connection (kConnectionGone).
 constexpr HRESULT kFailuresThatMayPass[] = {
     static_cast<HRESULT>(WBEM_E_FAILED),            // the provider failed without saying why (busy firmware)
     static_cast<HRESULT>(WBEM_E_CALL_CANCELLED),
@@ -39,6 +36,17 @@ constexpr HRESULT kFailuresThatMayPass[] = {
     HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY),
     HRESULT_FROM_WIN32(RPC_S_CALL_FAILED),
     HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE),
+};
+
+// A dead connection: the WMI service stopped or restarted, or COM's channel to it broke. The proxy in hand
+// cannot succeed again, however long it is tried; only a new connection could.
+constexpr HRESULT kConnectionGone[] = {
+    RPC_E_DISCONNECTED,
+    RPC_E_SERVER_DIED,
+    RPC_E_SERVER_DIED_DNE,
+    HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE),
+    CO_E_SERVER_STOPPING,
+    static_cast<HRESULT>(WBEM_E_SHUTTING_DOWN),
 };
 
 bool MayPass(HRESULT hr) {
@@ -147,6 +155,12 @@ bool StatusWordFrom(const VARIANT& value, int& statusWord) {
 }
 
 }  // namespace
+
+bool ConnectionIsGone(HRESULT hr) {
+    for (HRESULT gone : kConnectionGone)
+        if (hr == gone) return true;
+    return false;
+}
 
 void AddParam(const wchar_t* name, const VARIANT& value) {
     if (g_pWmiClient != nullptr) g_pWmiClient->params.emplace_front(name, value);

@@ -6,6 +6,10 @@
 
 class Deadline;
 
+// Whether a call failed because the connection to WMI is gone (the service stopped or restarted): such a
+// call ends at once, never tried again, and no later call on the same connection can succeed.
+bool ConnectionIsGone(HRESULT hr);
+
 // Queues a parameter at the front of the client's list; the list keeps its own copy of the value.
 void AddParam(const wchar_t* name, const VARIANT& value);
 

@@ -8,18 +8,8 @@
 int FirmwareReading::Mode() const { return status & PELLORAN_STATUS_MODE_MASK; }
 
 bool LearnedNothing(HRESULT hr) {
-    switch (hr) {
-    case static_cast<HRESULT>(WBEM_E_TIMED_OUT):  // given up at the bound, or the provider's own time-out
-    case RPC_E_DISCONNECTED:                      // the WMI service stopped or restarted under the proxy
-    case RPC_E_SERVER_DIED:
-    case RPC_E_SERVER_DIED_DNE:
-    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
-    case CO_E_SERVER_STOPPING:
-    case static_cast<HRESULT>(WBEM_E_SHUTTING_DOWN):
-        return true;
-    default:
-        return false;
-    }
+    // Given up at the bound (or the provider's own time-out), or the WMI service stopped or restarted.
+    return hr == static_cast<HRESULT>(WBEM_E_TIMED_OUT) || ConnectionIsGone(hr);
 }
 
 FirmwareReading ReadFirmwareAtStart(const Deadline& startup) {

@@ -12,9 +12,12 @@
 #include <nlohmann/json.hpp>
 
 #include <memory>
+#include <regex>
+#include <set>
 
 using namespace testsupport;
 using nlohmann::json;
+using nlohmann::ordered_json;
 
 namespace {
 
@@ -23,9 +26,35 @@ constexpr int kNothing = -1;                           // no stored mode
 
 using Ctl = Captured;
 
-// Runs pelloranctl with the arguments, its output going to files of the run's folder.
-Ctl RunCtl(const SimRun& run, const std::wstring& arguments) {
-    return RunCaptured(L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + arguments, run.folder, kAllowMs);
+// Runs pelloranctl with the arguments, its output going to files of the run's folder; with a token, as its user.
+Ctl RunCtl(const SimRun& run, const std::wstring& arguments, HANDLE token = nullptr) {
+    return RunCaptured(L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + arguments, run.folder, kAllowMs, token);
+}
+
+// The JSON object checked against the README's table of schema 1: every field in its order and of its type, null
+// exactly where the table says, the state consistent with the status word. The object, for further checks.
+json ExpectContract(const std::string& out, DWORD exit) {
+    const ordered_json object = ordered_json::parse(out, nullptr, false);
+    EXPECT_FALSE(object.is_discarded()) << out;
+    if (object.is_discarded()) return json();
+    std::vector<std::string> fields;
+    for (const auto& field : object.items()) fields.push_back(field.key());
+    EXPECT_EQ(fields, (std::vector<std::string>{"schema", "hresult", "exit", "error", "present", "on", "mode", "status", "stored"}));
+    const std::regex word("0x[0-9A-F]{8}");
+    EXPECT_EQ(object["schema"], 1);
+    EXPECT_EQ(object["exit"], exit);
+    EXPECT_EQ(object["error"].is_null(), exit == 0) << out;
+    EXPECT_TRUE(object["hresult"].is_null() || (exit > 1 && std::regex_match(object["hresult"].get<std::string>(), word) &&
+                                                object["hresult"].get<std::string>()[2] >= '8')) << out;
+    const bool present = object["present"].get<bool>();
+    EXPECT_TRUE(object["status"].is_null() || std::regex_match(object["status"].get<std::string>(), word)) << out;
+    const int status = object["status"].is_null() ? 0 : std::stoi(object["status"].get<std::string>(), nullptr, 16);
+    EXPECT_EQ(present, (status & 0x10000) != 0) << out;
+    EXPECT_EQ(object["on"], present ? ordered_json((status & 0xFF) != 0) : ordered_json()) << out;
+    const int mode = status & 0xFF;
+    EXPECT_EQ(object["mode"], present && mode == 1 ? ordered_json("adapter") : present && mode == 3 ? ordered_json("battery") : ordered_json()) << out;
+    EXPECT_TRUE(object["stored"].is_null() || object["stored"] == "adapter" || object["stored"] == "battery") << out;
+    return json::parse(out);
 }
 
 // The line and the JSON fields of a state: the status word the firmware reports.
@@ -44,7 +73,10 @@ protected:
         Store(stored >= 0 ? Dword(static_cast<DWORD>(stored)) : Stored{REG_NONE, ""});
         return *m_run;
     }
-    void TearDown() override { Store({REG_NONE, ""}); }
+    void TearDown() override {
+        Store({REG_NONE, ""});
+        ::SetEnvironmentVariableW(L"PELLORAN_TEST_AS_SYSTEM", nullptr);
+    }
 
     // The firmware's state word after the run, from the state file it keeps (the initial one while it has none).
     int StateAfter(int initial) const {
@@ -80,10 +112,8 @@ TEST_F(CtlTest, EveryCommandInEveryState) {
                     EXPECT_EQ(ctl.out, StateLine(after) + "\r\n");
                     continue;
                 }
-                const json object = json::parse(ctl.out, nullptr, false);
-                ASSERT_FALSE(object.is_discarded()) << ctl.out;
-                EXPECT_EQ(object["exit"], 0);
-                EXPECT_TRUE(object["error"].is_null());
+                const json object = ExpectContract(ctl.out, 0);
+                EXPECT_TRUE(object["hresult"].is_null());
                 EXPECT_EQ(object["present"], true);
                 EXPECT_EQ(object["on"], (after & 0xFF) != 0);
                 EXPECT_EQ(object["mode"], (after & 0xFF) == 1 ? json("adapter") : (after & 0xFF) == 3 ? json("battery") : json());
@@ -115,65 +145,137 @@ TEST_F(CtlTest, OnTakesTheStoredModeAndOffKeepsIt) {
 }
 
 // Each way it fails: the exit code, what it says on standard error, and, alternately, nothing on standard output as
-// text or the same exit code and message in the JSON object.
+// text or the JSON object of the contract, with the same exit code and message, the failing call's code and the
+// mode stored (read whatever failed). Every exit code is seen as JSON at least once.
 TEST_F(CtlTest, EachFailureHasItsExitCode) {
     struct Failure {
         const char* scenario;
         const wchar_t* arguments;
         DWORD exit;
         const char* says;
+        const char* hresult;  // in the JSON object; null: none
         std::vector<int> sent;
     };
     const Failure failures[] = {
-        {"Instances=0", L"status", 2, "no USB charging firmware", {}},
-        {"StatusWord=0x1", L"status", 3, "no valid status (0x00000001)", {}},
-        {"Answers.device_status=WBEM_E_INVALID_METHOD", L"status", 3, "gave no status", {}},
-        {"Answers.ConnectServer=E_ACCESSDENIED", L"status", 4, "elevated prompt", {}},
-        {"Answers.device_ctrl=WBEM_E_ACCESS_DENIED", L"on battery", 4, "elevated prompt", {3}},
-        {"Answers.device_ctrl=WBEM_E_INVALID_PARAMETER", L"off", 5, "not applied (0x80041008)", {0}},
-        {"StatusWord=0x10000", L"mode battery", 5, "the firmware now reports off", {3}},
-        {"Answers.ConnectServer=never", L"status", 6, "WMI did not answer in time", {}},
-        {"Answers.device_status=never", L"status", 6, "did not answer in time", {}},
-        {"Answers.device_ctrl=never", L"on adapter", 6, "did not answer in time while making the change", {1}},
-        {"", L"frob", 1, "unknown command 'frob'", {}},
-        {"", L"on fast", 1, "unknown mode 'fast'", {}},
-        {"", L"status --quiet", 1, "unknown option '--quiet'", {}},
-        {"", L"mode", 1, "'mode' needs a mode", {}},
-        {"", L"off now", 1, "unexpected 'now'", {}},
+        {"Instances=0", L"status", 2, "no USB charging firmware", nullptr, {}},
+        {"Answers.ExecQuery=WBEM_E_INVALID_CLASS", L"status", 2, "no USB charging firmware", "0x80041010", {}},
+        {"StatusWord=0x1", L"status", 3, "no valid status (0x00000001)", nullptr, {}},
+        {"Answers.device_status=WBEM_E_INVALID_METHOD", L"status", 3, "gave no status", "0x8004102E", {}},
+        {"Answers.ConnectServer=E_ACCESSDENIED", L"status", 4, "elevated prompt", "0x80070005", {}},
+        {"Answers.device_ctrl=WBEM_E_ACCESS_DENIED", L"on battery", 4, "elevated prompt", "0x80041003", {3}},
+        {"Answers.device_ctrl=WBEM_E_INVALID_PARAMETER", L"off", 5, "not applied (0x80041008)", "0x80041008", {0}},
+        {"StatusWord=0x10000", L"mode battery", 5, "the firmware now reports off", nullptr, {3}},
+        {"StatusWord=0x10002", L"mode battery", 5, "now reports on, a mode Pelloran does not know (2)", nullptr, {3}},
+        {"Answers.ConnectServer=never", L"status", 6, "WMI did not answer in time", "0x80041069", {}},
+        {"Answers.device_status=never", L"status", 6, "did not answer in time", "0x80041069", {}},
+        {"Answers.device_ctrl=never", L"on adapter", 6, "did not answer in time while making the change", "0x80041069", {1}},
+        {"Answers.device_ctrl=RPC_E_DISCONNECTED", L"on adapter", 6, "connection to WMI was lost while making the change",
+         "0x80010108", {1}},
+        {"Answers.device_status=@0,WBEM_E_SHUTTING_DOWN", L"off", 6, "connection to WMI was lost while reading the state back",
+         "0x80041033", {0}},
+        {"", L"frob", 1, "unknown command 'frob'", nullptr, {}},
+        {"", L"on fast", 1, "unknown mode 'fast'", nullptr, {}},
+        {"", L"status --quiet", 1, "unknown option '--quiet'", nullptr, {}},
+        {"", L"mode", 1, "'mode' needs a mode", nullptr, {}},
+        {"", L"off now", 1, "unexpected 'now'", nullptr, {}},
     };
     bool asJson = false;  // the failures alternate between the two forms of output
+    std::set<DWORD> seenAsJson;
     for (const Failure& failure : failures) {
-        {
-            asJson = !asJson;
-            SCOPED_TRACE(std::string(failure.says) + (asJson ? " (json)" : ""));
-            Fresh(failure.scenario, 1);
-            const Ctl ctl = RunCtl(*m_run, std::wstring(failure.arguments) + (asJson ? L" --json" : L""));
-            EXPECT_EQ(ctl.exit, failure.exit);
-            EXPECT_NE(ctl.err.find(failure.says), std::string::npos) << ctl.err;
-            EXPECT_EQ(ctl.err.find("Usage:") != std::string::npos, failure.exit == 1) << "the usage after a usage error";
-            EXPECT_EQ(m_run->ControlValues(), failure.sent);
-            EXPECT_EQ(ReadStored(), Dword(1)) << "a failure stores nothing";
-            if (asJson) {
-                const json object = json::parse(ctl.out, nullptr, false);
-                ASSERT_FALSE(object.is_discarded()) << ctl.out;
-                EXPECT_EQ(object["exit"], failure.exit);
-                EXPECT_NE(object["error"].get<std::string>().find(failure.says), std::string::npos);
-            } else {
-                EXPECT_EQ(ctl.out, "");
-            }
+        asJson = !asJson;
+        SCOPED_TRACE(std::string(failure.says) + (asJson ? " (json)" : ""));
+        Fresh(failure.scenario, 1);
+        const Ctl ctl = RunCtl(*m_run, std::wstring(failure.arguments) + (asJson ? L" --json" : L""));
+        EXPECT_EQ(ctl.exit, failure.exit);
+        EXPECT_NE(ctl.err.find(failure.says), std::string::npos) << ctl.err;
+        EXPECT_EQ(ctl.err.find("Usage:") != std::string::npos, failure.exit == 1) << "the usage after a usage error";
+        EXPECT_EQ(m_run->ControlValues(), failure.sent);
+        EXPECT_EQ(ReadStored(), Dword(1)) << "a failure stores nothing";
+        if (asJson) {
+            seenAsJson.insert(failure.exit);
+            const json object = ExpectContract(ctl.out, failure.exit);
+            EXPECT_NE(object["error"].get<std::string>().find(failure.says), std::string::npos);
+            EXPECT_EQ(object["hresult"], failure.hresult != nullptr ? json(failure.hresult) : json());
+            EXPECT_EQ(object["stored"], "adapter");
+        } else {
+            EXPECT_EQ(ctl.out, "");
         }
+    }
+    EXPECT_EQ(seenAsJson, (std::set<DWORD>{1, 2, 3, 4, 5, 6}));
+}
+
+// Help and the version win wherever they stand and do nothing else (help before the version); commands and modes
+// are taken in any case.
+TEST_F(CtlTest, ArgumentsInAnyOrderAndCase) {
+    enum Says { kHelp, kVersion, kState };
+    struct Row {
+        const wchar_t* arguments;
+        Says says;
+        std::vector<int> sent;
+    };
+    const Row rows[] = {
+        {L"--help", kHelp, {}},          {L"--help off", kHelp, {}},        {L"off --help", kHelp, {}},
+        {L"on battery /?", kHelp, {}},   {L"-H mode adapter", kHelp, {}},   {L"--version --help", kHelp, {}},
+        {L"off --version", kVersion, {}}, {L"OFF", kState, {0}},           {L"Mode Battery", kState, {3}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.arguments, row.arguments + std::wcslen(row.arguments)));
+        Fresh("InitialStatus=0x10001", kNothing);
+        const Ctl ctl = RunCtl(*m_run, row.arguments);
+        EXPECT_EQ(ctl.exit, 0u) << ctl.err;
+        EXPECT_EQ(m_run->ControlValues(), row.sent);
+        const std::string version = "pelloranctl " + std::string(PELLORAN_VERSION_TEXT) + "\r\n";
+        if (row.says == kHelp) {
+            EXPECT_EQ(ctl.out.rfind("Usage:", 0), 0u) << ctl.out;
+        } else {
+            EXPECT_EQ(ctl.out, row.says == kVersion ? version : StateLine(0x10000 | row.sent[0]) + "\r\n");
+        }
+        EXPECT_EQ(m_run->Log("Locator").empty(), row.says != kState) << "the firmware asked only for a command";
     }
 }
 
-TEST_F(CtlTest, HelpAndVersion) {
-    Fresh("", kNothing);
-    for (const wchar_t* help : {L"--help", L"/?"}) {
-        const Ctl ctl = RunCtl(*m_run, help);
-        EXPECT_EQ(ctl.exit, 0u);
-        EXPECT_NE(ctl.out.find("Exit codes:"), std::string::npos);
-        EXPECT_TRUE(m_run->Log("Locator").empty()) << "no firmware asked";
+// As SYSTEM no user's mode is read or stored: on needs a mode, on and mode store none, and stored is null.
+TEST_F(CtlTest, AsSystemNoModeIsStored) {
+    struct Row {
+        const wchar_t* arguments;
+        DWORD exit;
+        std::vector<int> sent;
+    };
+    const Row rows[] = {{L"on --json", 1, {}}, {L"on adapter --json", 0, {1}}, {L"mode adapter --json", 0, {1}}};
+    ::SetEnvironmentVariableW(L"PELLORAN_TEST_AS_SYSTEM", L"1");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.arguments, row.arguments + std::wcslen(row.arguments)));
+        Fresh("InitialStatus=0x10003", 0);
+        const Ctl ctl = RunCtl(*m_run, row.arguments);
+        EXPECT_EQ(m_run->ControlValues(), row.sent);
+        EXPECT_EQ(ReadStored(), Dword(0)) << "the stored mode left as it was";
+        EXPECT_TRUE(ExpectContract(ctl.out, row.exit)["stored"].is_null()) << ctl.out;
+        EXPECT_EQ(ctl.err.find("needs a mode") != std::string::npos, row.exit == 1) << ctl.err;
     }
-    EXPECT_EQ(RunCtl(*m_run, L"--version").out, "pelloranctl " + std::string(PELLORAN_VERSION_TEXT) + "\r\n");
+}
+
+// Not elevated, an empty enumeration is no proof that the firmware is missing: WMI may hide it, so it ends as access
+// denied; a class that WMI does not know is missing all the same. Run with the limited token linked to the test's own
+// (Wine starts the test elevated, a limited token linked to it).
+TEST_F(CtlTest, NotElevatedAnEmptyEnumerationIsAccessDenied) {
+    HANDLE own = nullptr, primary = nullptr;
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD length = 0;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &own));
+    const bool found = ::GetTokenInformation(own, TokenLinkedToken, &linked, sizeof(linked), &length);
+    ::CloseHandle(own);
+    ASSERT_TRUE(found) << ::GetLastError();
+    ASSERT_TRUE(::DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary));
+    ::CloseHandle(linked.LinkedToken);
+    for (const auto& [scenario, exit] : {std::pair<const char*, DWORD>{"Instances=0", 4}, {"Answers.ExecQuery=WBEM_E_INVALID_CLASS", 2}}) {
+        SCOPED_TRACE(scenario);
+        Fresh(scenario, 1);
+        const Ctl ctl = RunCtl(*m_run, L"status --json", primary);
+        EXPECT_EQ(ctl.exit, exit) << ctl.err;
+        EXPECT_EQ(ctl.err.find("not elevated") != std::string::npos, exit == 4) << ctl.err;
+        EXPECT_EQ(ExpectContract(ctl.out, exit)["stored"], "adapter");
+    }
+    ::CloseHandle(primary);
 }
 
 // The command line takes no single-instance mutex: it reads the state while the dialog is open.

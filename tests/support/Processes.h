@@ -73,8 +73,9 @@ struct Captured {
 
 // Runs a command line with its output going to files of its own in the folder; waits up to the time-out for its
 // end. Each run has new files: Wine may signal a program's end before it has closed the files it inherited, so
-// the next run could neither open them nor find them empty.
-inline Captured RunCaptured(std::wstring commandLine, const std::wstring& folder, DWORD timeoutMs = 64000) {
+// the next run could neither open them nor find them empty. With a primary token, the program runs with it.
+inline Captured RunCaptured(std::wstring commandLine, const std::wstring& folder, DWORD timeoutMs = 64000,
+                            HANDLE token = nullptr) {
     static unsigned runs = 0;
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     const std::wstring run = std::to_wstring(++runs);
@@ -93,8 +94,10 @@ inline Captured RunCaptured(std::wstring commandLine, const std::wstring& folder
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                         &process)) {
+    if (token != nullptr ? ::CreateProcessAsUserW(token, nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                                  nullptr, nullptr, &startup, &process)
+                         : ::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                            nullptr, &startup, &process)) {
         if (::WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) ::TerminateProcess(process.hProcess, STILL_ACTIVE);
         ::GetExitCodeProcess(process.hProcess, &captured.exit);
         ::CloseHandle(process.hThread);
