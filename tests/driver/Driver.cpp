@@ -2,10 +2,12 @@
 //   pelloran_driver wait [ms]      wait for the settings dialog (or a message box) to appear
 //   pelloran_driver state          print what the dialog shows, control by control
 //   pelloran_driver click NAME     click a button of the dialog as a user would (enable, disable, adapter, ...)
-//   pelloran_driver close          close the about box if it is open, then the dialog as with its close box
+//   pelloran_driver press NAME     the same click, without waiting for the dialog to handle it
+//   pelloran_driver close          close the about box or a message box if one is open, then the dialog as with
+//                                  its close box
 //   pelloran_driver key esc|enter  press Escape or Enter in the dialog
 //   pelloran_driver ping           whether the dialog answers within 10 s
-//   pelloran_driver rect           print the dialog's screen rectangle: x y width height
+//   pelloran_driver rect           print the dialog's screen rectangle (with its message box): x y width height
 //   pelloran_driver about          open the about box from the system menu and wait for it
 // Exit code 0 when it did what was asked, 1 when there was no dialog. With PELLORAN_DESKTOP set, it
 // looks for the dialog on that desktop (Wine's virtual desktop of that name) instead of its own.
@@ -81,10 +83,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"wait") return 0;
     if (command == L"state") return PrintState(dialog);
-    if (command == L"click" && argc > 2) {
+    if ((command == L"click" || command == L"press") && argc > 2) {
         for (const auto& control : kControls)
             if (std::wstring(argv[2]) == std::wstring(control.name, control.name + std::strlen(control.name))) {
-                Click(dialog, control.id);
+                if (command == L"click") Click(dialog, control.id);
+                else ::PostMessageW(::GetDlgItem(dialog, control.id), BM_CLICK, 0, 0);
                 return 0;
             }
     }
@@ -93,9 +96,13 @@ int wmain(int argc, wchar_t** argv) {
         return PressKey(dialog, key == L"esc" ? VK_ESCAPE : VK_RETURN, 10000) ? 0 : 1;
     }
     if (command == L"ping") return Ping(dialog, 10000) ? 0 : 1;
-    if (command == L"rect") {
-        RECT r;
+    if (command == L"rect") {  // with a message box of the dialog, the rectangle that holds both
+        RECT r, box;
         ::GetWindowRect(dialog, &r);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(dialog, &owner);
+        if (HWND message = WaitForWindow(owner, [&](HWND h) { return IsMessageBox(h) && ::GetWindow(h, GW_OWNER) == dialog; }, 0))
+            if (::GetWindowRect(message, &box)) ::UnionRect(&r, &r, &box);
         std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         return 0;
     }
@@ -104,16 +111,17 @@ int wmain(int argc, wchar_t** argv) {
     const wchar_t* const aboutCaption = L"\x95DC\x65BC Pelloran";  // the about box's caption
     if (command == L"about") return OpenAbout(dialog, IDM_ABOUTBOX, 10000) != nullptr ? 0 : 1;
     if (command == L"close") {
-        // The dialog is disabled while its about box is open: that one goes first.
-        if (HWND about = WaitForWindow(pid, [&](HWND h) { return TextOf(h) == aboutCaption; }, 0)) {
-            ::PostMessageW(about, WM_COMMAND, IDOK, 0);
-            for (int i = 0; i < 500 && ::IsWindow(about); ++i) ::Sleep(10);
+        // The dialog is disabled while its about box or a message box is open: that one goes first.
+        const auto ownedBox = [&](HWND h) { return TextOf(h) == aboutCaption || (IsMessageBox(h) && ::GetWindow(h, GW_OWNER) == dialog); };
+        if (HWND box = WaitForWindow(pid, ownedBox, 0)) {
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            for (int i = 0; i < 500 && ::IsWindow(box); ++i) ::Sleep(10);
         }
         ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
         for (int i = 0; i < 500 && ::IsWindow(dialog); ++i) ::Sleep(10);
         return ::IsWindow(dialog) ? 1 : 0;
     }
-    std::fprintf(stderr, "usage: pelloran_driver wait [ms] | state | click NAME | close | key esc|enter | about | "
+    std::fprintf(stderr, "usage: pelloran_driver wait [ms] | state | click NAME | press NAME | close | key esc|enter | about | "
                          "ping | rect\n");
     return 2;
 }
