@@ -2,6 +2,7 @@
 #pragma once
 
 #include "framework/Afx.h"
+#include "prefs/UsbChargingPolicy.h"
 
 #include <string>
 
@@ -19,6 +20,7 @@ public:
     std::wstring m_strDescription;
     HICON m_hIcon;
     bool m_bComInitialized = false;  // the dialog's thread joined COM itself and leaves it when it ends
+    UsbChargingPolicy m_policy;      // the machine's policy, read once at start; while set, the switches stay locked
 
 protected:
     // Sets m_nLanguage from the language of the user's locale.
@@ -41,6 +43,8 @@ protected:
     void OnBnClickedAdapterBatteryMode();
     // void OnDestroy()
     void OnDestroy();
+    // void OnCommandHandler()
+    void OnPolicyNotApplied();
 
     DECLARE_MESSAGE_MAP()
 
@@ -72,6 +76,11 @@ private:
     // Sends a control value made by a click, only while the firmware is ready; one it does not take is
     // undone on screen (the state read back, or not available) and said.
     void SendControl(int controlValue) const;
+    // Puts the firmware into the policy's state, reads it back and shows it; when the firmware is not in that
+    // state afterwards, the warning is posted, to be shown once the start is over.
+    void ApplyPolicy();
+    // Disables every switch and gives the focus to the description, its caret at the start.
+    void LockSwitches();
 };
 
 // True for the system commands that open the about box: the low four bits do not count.
