@@ -236,6 +236,25 @@ TEST_F(CtlTest, UnderEachPolicy) {
     }
 }
 
+// The shipped start-up script, beside pelloranctl, run by cmd: it applies the policy and ends with apply's exit code.
+TEST_F(CtlTest, StartUpScriptPassesOnApplysExitCode) {
+    const struct {
+        const char* scenario;
+        DWORD exit;
+        std::vector<int> sent;
+    } runs[] = {{"InitialStatus=0x10000", 0, {3}}, {"Answers.device_ctrl=WBEM_E_INVALID_PARAMETER", 5, {3}}};
+    for (const auto& run : runs) {
+        Fresh(run.scenario, kNothing);
+        StorePolicy(Dword(3));
+        ::CopyFileW(WinPath(PELLORAN_CTL_PATH).c_str(), (m_run->folder + L"\\pelloranctl.exe").c_str(), FALSE);
+        ::CopyFileW(WinPath(PELLORAN_SOURCE_DIR "/packaging/scripts/Apply-UsbChargingPolicy.cmd").c_str(),
+                    (m_run->folder + L"\\Apply-UsbChargingPolicy.cmd").c_str(), FALSE);
+        const Ctl ctl = RunCaptured(L"cmd.exe /c \"" + m_run->folder + L"\\Apply-UsbChargingPolicy.cmd\"", m_run->folder, kAllowMs);
+        EXPECT_EQ(ctl.exit, run.exit) << ctl.out << ctl.err;
+        EXPECT_EQ(m_run->ControlValues(), run.sent);
+    }
+}
+
 // A 64-bit Group Policy client's value, read by the 32-bit program on 64-bit Windows (the x64 flavour, where the
 // 32-bit build exists): the key is shared between the registry's two views.
 TEST_F(CtlTest, The32BitProgramReadsThe64BitView) {
