@@ -35,7 +35,7 @@ BEGIN_MESSAGE_MAP(CPelloranDlg, CDialog)
     ON_WM_DESTROY()
     ON_BN_CLICKED(IDC_ADAPTER_MODE, OnBnClickedAdapterMode)
     ON_BN_CLICKED(IDC_ADAPTER_BATTERY_MODE, OnBnClickedAdapterBatteryMode)
-    ON_COMMAND(IDM_POLICY_NOT_APPLIED, OnPolicyNotApplied)
+    ON_COMMAND(IDM_POLICY_NOT_APPLIED, OnChangeNotApplied)
 END_MESSAGE_MAP()
 
 CPelloranDlg::CPelloranDlg()
@@ -129,10 +129,7 @@ void CPelloranDlg::ShowFirmwareState() {
 void CPelloranDlg::ApplyPolicy() {
     const HRESULT sent = SetDeviceControl(m_policy.control);
     const FirmwareReading reading = ReadFirmwareStatus();
-    if (reading.outcome == FirmwareReading::kStatus)
-        ShowFeatureState(reading.status);
-    else
-        ShowUnavailable();
+    ShowReadBack(reading);
     // The warning waits for the end of the start, so that the dialog is on screen behind it. A message posted to
     // a window that is still being created stays queued until its modal loop runs.
     if (FAILED(sent) || reading.outcome != FirmwareReading::kStatus || reading.Mode() != m_policy.control)
@@ -140,7 +137,7 @@ void CPelloranDlg::ApplyPolicy() {
 }
 
 void CPelloranDlg::LockSwitches() {
-    for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}) EnableDlgItem(id, FALSE);
+    DisableSwitches();
     // The description is the one control left to read: it gets the focus with its caret at the start and nothing
     // selected (the dialog manager, given the focus to set, would select the whole text of an edit control).
     const HWND description = GetDlgItem(IDC_DESCRIPTION);
@@ -148,7 +145,9 @@ void CPelloranDlg::LockSwitches() {
     ::SendMessageW(description, EM_SETSEL, 0 /* start */, 0 /* end: an empty selection */);
 }
 
-void CPelloranDlg::OnPolicyNotApplied() {
+void CPelloranDlg::OnChangeNotApplied() { WarnNotApplied(); }
+
+void CPelloranDlg::WarnNotApplied() const {
     MessageBox(LangTextOr(kKeyChangeNotApplied, kEnglishChangeNotApplied).c_str(), kCaption, MB_OK | MB_ICONWARNING);
 }
 
@@ -170,8 +169,19 @@ void CPelloranDlg::ShowFeatureState(int status) const {
 
 void CPelloranDlg::ShowUnavailable() const {
     SetDlgItemText(IDC_STATUS_TEXT, LangTextOr(kKeyNotAvailable, kEnglishNotAvailable).c_str());
-    for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}) EnableDlgItem(id, FALSE);
+    DisableSwitches();
     CheckMode(StoredModeIsAdapter());
+}
+
+void CPelloranDlg::DisableSwitches() const {
+    for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}) EnableDlgItem(id, FALSE);
+}
+
+void CPelloranDlg::ShowReadBack(const FirmwareReading& reading) const {
+    if (reading.outcome == FirmwareReading::kStatus)
+        ShowFeatureState(reading.status);
+    else
+        ShowUnavailable();
 }
 
 bool CPelloranDlg::StoredModeIsAdapter() const {
@@ -208,12 +218,8 @@ void CPelloranDlg::SendControl(int controlValue) const {
     if (m_bFirmwareReady != 1 || SUCCEEDED(SetDeviceControl(controlValue))) return;
     // The firmware did not take it: the dialog shows what the firmware reports instead (bounded like the
     // click's call), or that its state is not available, and says so.
-    const FirmwareReading reading = ReadFirmwareStatus();
-    if (reading.outcome == FirmwareReading::kStatus)
-        ShowFeatureState(reading.status);
-    else
-        ShowUnavailable();
-    MessageBox(LangTextOr(kKeyChangeNotApplied, kEnglishChangeNotApplied).c_str(), kCaption, MB_OK | MB_ICONWARNING);
+    ShowReadBack(ReadFirmwareStatus());
+    WarnNotApplied();
 }
 
 void CPelloranDlg::OnBnClickedEnable() {

@@ -1,6 +1,7 @@
 // The settings dialog: shows whether the USB charging feature is on, switches it and chooses its mode.
 #pragma once
 
+#include "firmware/FirmwareState.h"
 #include "framework/Afx.h"
 #include "prefs/UsbChargingPolicy.h"
 
@@ -43,8 +44,8 @@ protected:
     void OnBnClickedAdapterBatteryMode();
     // void OnDestroy()
     void OnDestroy();
-    // void OnCommandHandler()
-    void OnPolicyNotApplied();
+    // void OnCommandHandler(): the warning that the policy's state was not applied, once the start is over
+    void OnChangeNotApplied();
 
     DECLARE_MESSAGE_MAP()
 
@@ -63,6 +64,12 @@ private:
     void ShowFeatureState(int status) const;
     // Shows that the firmware's state is not available: every switch disabled, the stored mode checked.
     void ShowUnavailable() const;
+    // Says that a change was not applied, and that the dialog shows the state read back.
+    void WarnNotApplied() const;
+    // Disables Enable, Disable and both modes.
+    void DisableSwitches() const;
+    // Shows the state read back after a change: by the rules of the start, or not available without a valid status.
+    void ShowReadBack(const FirmwareReading& reading) const;
     // Whether the mode the user chose last is Adapter Mode (a value that cannot be read is not).
     bool StoredModeIsAdapter() const;
     // Checks one radio button and clears the other.

@@ -194,7 +194,7 @@ TEST_F(CtlTest, UnderEachPolicy) {
         std::string says;  // on standard output, or on standard error for a failure
         const char* json;  // the JSON object's policy field, when the case is run with --json
     };
-    const Stored invalid = Dword(2), wrongType{REG_SZ, std::string("1\0\0", 4)};
+    const Stored invalid = Dword(2), wrongType{REG_BINARY, std::string("\1\0\0\0", 4)};
     const Case cases[] = {
         {Dword(0), "InitialStatus=0x10003", L"status", 0, {}, "on, Adapter + Battery Mode\r\nmanaged by policy: PelloranUsbCharging=0 (off)\r\n"},
         {Dword(1), "InitialStatus=0x10000", L"status", 0, {}, "off\r\nmanaged by policy: PelloranUsbCharging=1 (on, Adapter Mode)\r\n"},

@@ -120,10 +120,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, DialogTest, ::testing::Values(
     Row{"PolicyBatteryWhileOff", "InitialStatus=0x10000", 1, 1, "on B", {3}, "p3"},
     Row{"PolicyBatteryWhileAdapter", "InitialStatus=0x10001", kNothing, kNothing, "on B", {3}, "p3"},
     Row{"PolicyBatteryWhileBattery", "InitialStatus=0x10003", 1, 1, "on B; x", {3}, "p3"},
-    // A policy the firmware refuses: the state read back, and the warning once the dialog is up; still locked.
+    // A policy the firmware refuses, or takes without reporting it after: the state read back, and the warning once
+    // the dialog is up; still locked.
     Row{"PolicyRefused", "InitialStatus=0x10000;Answers.device_ctrl=WBEM_E_ACCESS_DENIED", 1, 1, "off A; W!; off A", {1}, "p1"},
-    // A policy value of the wrong type is none: the dialog as without it.
-    Row{"PolicyOfTheWrongType", "InitialStatus=0x10003", 0, 1, "on B; A; on A", {3, 1}, "pSZ"},
+    Row{"PolicyNotTaken", "StatusWord=0x10000", 1, 1, "off A; W!; #device_status=2", {1}, "p1"},
+    // A policy value of the wrong type is none, whatever its bytes: the dialog as without it.
+    Row{"PolicyOfTheWrongType", "InitialStatus=0x10003", 0, 1, "on B; A; on A", {3, 1}, "pBIN"},
     // Run by ctest under their locales: the section of the locale's language number, and its direction.
     Row{"fr_FR", "StatusWord=0x10001", 0, 1, "on A; ltr", {1}, "", 303},
     Row{"ar_QA", "StatusWord=0x10001", 0, 1, "on A; rtl; a", {1}, "", 600},

@@ -39,7 +39,7 @@ struct Row {
     std::vector<int> sent;  // control values the firmware was sent, in order
     const char* setup = "";  // "mutex", "event" (holding the single-instance name), "nolang", "no1314" (a language
                              // file without S13 and S14), "sta" (an input method's apartment on the tool's thread),
-                             // "p0", "p1", "p3" (the machine's policy: REG_DWORD 0, 1, 3), "pSZ" (REG_SZ "3": no policy)
+                             // "p0", "p1", "p3" (the machine's policy: REG_DWORD 0, 1, 3), "pBIN" (REG_BINARY 3: no policy)
     int section = 1;        // the language file's section that the locale chooses
 };
 
@@ -58,6 +58,12 @@ inline std::string TestLanguageFile(bool edited, int keys = 15) {
             text += (key == 1 ? L"[" + std::to_wstring(section) + L"]\r\n" : L"") + L"S" + std::to_wstring(key) + L"=" +
                     TestText(section, key, edited) + L"\r\n";
     return Utf16File(text);
+}
+
+// The control value a policy value sets: a REG_DWORD of 0, 1 or 3; -1 for any other value, or none.
+inline int PolicyControl(const Stored& policy) {
+    const DWORD value = policy.bytes.size() == 4 ? *reinterpret_cast<const DWORD*>(policy.bytes.data()) : 99;
+    return policy.type == REG_DWORD && (value == 0 || value == 1 || value == 3) ? int(value) : -1;
 }
 
 inline DWORD ExStyle(HWND window) { return static_cast<DWORD>(::GetWindowLongW(window, GWL_EXSTYLE)); }
@@ -84,9 +90,11 @@ protected:
         if (std::string(row.setup) == "mutex") m_held = ::CreateMutexW(nullptr, FALSE, kMutexName);
         if (std::string(row.setup) == "event") m_held = ::CreateEventW(nullptr, TRUE, FALSE, kMutexName);
         m_apartment.reset(std::string(row.setup) == "sta" ? new ApartmentAlreadyJoined() : nullptr);
-        const std::string policy = row.setup;
-        m_locked = policy == "p0" || policy == "p1" || policy == "p3";
-        StorePolicy(m_locked ? Dword(DWORD(policy[1] - '0')) : policy == "pSZ" ? Stored{REG_SZ, std::string("3\0\0", 4)} : Stored{REG_NONE, ""});
+        const std::string setup = row.setup;
+        const Stored policy = setup == "p0" || setup == "p1" || setup == "p3" ? Dword(DWORD(setup[1] - '0'))
+                              : setup == "pBIN" ? Stored{REG_BINARY, std::string("\3\0\0\0", 4)} : m_policy;
+        m_locked = PolicyControl(policy) >= 0;
+        StorePolicy(policy);
         if (m_apartment != nullptr) {
             ASSERT_TRUE(m_apartment->active()) << "no hook";
         }
@@ -312,6 +320,7 @@ protected:
     std::unique_ptr<ApartmentAlreadyJoined> m_apartment;
     HWND m_dialog = nullptr;
     Stored m_storedBefore;
+    Stored m_policy{REG_NONE, ""};  // the machine's policy for a row whose setup names none
     bool m_edited = false, m_ended = false, m_locked = false;
     std::pair<std::wstring, std::wstring> m_buttonTexts;
 };

@@ -47,10 +47,12 @@ inline bool MayPass(HRESULT hr) {
 }
 
 // The firmware a schedule's scenario describes, and the start it makes the tool show: "na A", "off B", "on A", ...,
-// "object!" or "status!", or "" when the answers come too near a bound for the outcome to be certain.
+// "object!" or "status!", or "" when the answers come too near a bound for the outcome to be certain. Under a policy
+// (its control value, or -1 for none) the start then sends the policy's state unless the firmware reports it, and
+// shows the state read back, with the warning when the firmware is not in the policy's state after it.
 class Prediction {
 public:
-    Prediction(const std::string& scenario, bool adapterStored) : m_adapterStored(adapterStored) {
+    Prediction(const std::string& scenario, bool adapterStored, int policy = -1) : m_adapterStored(adapterStored), m_policy(policy) {
         std::istringstream keys(scenario);
         for (std::string key; std::getline(keys, key, ';');) {
             const std::string name = key.substr(0, key.find('=')), value = key.substr(key.find('=') + 1);
@@ -60,9 +62,13 @@ public:
     }
 
     std::string Start() {
-        const std::string outcome = RunStart();
+        std::string outcome = RunStart();
+        if (m_policy >= 0 && m_valid && int(m_status & 0xFF) != m_policy) outcome = ApplyPolicy();
         return m_certain ? outcome : "";
     }
+
+    // Whether the start ends with the warning that the policy's state was not taken.
+    bool Warns() const { return m_warns; }
 
     // What the dialog shows for a valid status word, by the rules of the start.
     std::string View(unsigned long long status) const {
@@ -110,13 +116,30 @@ private:
         }
         // The status call, with its retries; then the word it hands back, in the type the scenario gives it.
         if (!Call("device_status") || Key("MissingPath", "0") == "1") return "status!";
+        m_status = std::stoull(Key("StatusWord", Key("InitialStatus", "0x10000")), nullptr, 0);
+        m_valid = Typed(m_status);
+        return m_valid ? View(m_status) : "status!";
+    }
+
+    // The status word as the tool takes it in the scenario's type: false for no valid status word.
+    bool Typed(unsigned long long& status) const {
         const std::string type = Key("StatusType", "I4");
-        unsigned long long status = std::stoull(Key("StatusWord", Key("InitialStatus", "0x10000")), nullptr, 0);
         if (type == "I2" || type == "UI2") status &= 0xFFFF;
         else if (type == "I1" || type == "UI1") status &= 0xFF;
         else if (type == "I4" || type == "UI4" || type == "INT" || type == "UINT") status &= 0xFFFFFFFF;
-        else if (type != "I8" && type != "UI8") return "status!";  // no integer: no status word
-        return status <= 0xFFFFFFFF && (status & 0x10000) != 0 ? View(status) : "status!";
+        else if (type != "I8" && type != "UI8") return false;  // no integer: no status word
+        return status <= 0xFFFFFFFF && (status & 0x10000) != 0;
+    }
+
+    // The policy's state sent, within what is left of the start's bound, and the status read back: the firmware
+    // takes the state when the call succeeds (a fixed status word stays as it is).
+    std::string ApplyPolicy() {
+        const bool taken = Call("device_ctrl");
+        unsigned long long status = Key("StatusWord", "").empty() && taken ? 0x10000ULL | unsigned(m_policy) : m_status;
+        if (!Key("StatusWord", "").empty()) status = std::stoull(Key("StatusWord", ""), nullptr, 0);
+        const bool read = Call("device_status") && Typed(status);
+        m_warns = !taken || !read || int(status & 0xFF) != m_policy;
+        return read ? View(status) : "na " + Stored();
     }
 
     static Script ParseScript(std::string text) {
@@ -183,6 +206,9 @@ private:
     std::map<std::string, std::string> m_keys;
     std::map<std::string, Script> m_scripts;
     bool m_adapterStored;
+    int m_policy;
+    unsigned long long m_status = 0;  // the status word of the start, in the tool's reading
+    bool m_valid = false, m_warns = false;
     bool m_certain = true;
     long m_t = 0;
 };
