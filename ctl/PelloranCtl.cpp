@@ -7,6 +7,7 @@
 #include "firmware/WmiClient.h"
 #include "framework/Afx.h"
 #include "prefs/ModePreference.h"
+#include "prefs/UsbChargingPolicy.h"
 #include "res/version.h"
 
 #include <windows.h>
@@ -28,10 +29,11 @@ enum Exit {
     kDenied = 4,       // access denied: an elevated prompt is needed
     kNotApplied = 5,   // the change was not applied: the firmware refused it, or the status read back differs
     kUnreachable = 6,  // WMI could not be reached, did not answer within the bound, or its connection was lost
+    kManaged = 7,      // a change that contradicts the machine's policy: nothing was changed
 };
 
 constexpr char kUsageText[] =
-    "Usage: pelloranctl [status | on [adapter|battery] | off | mode adapter|battery] [--json]\n"
+    "Usage: pelloranctl [status | on [adapter|battery] | off | mode adapter|battery | apply] [--json]\n"
     "       pelloranctl --help | -h | /? | --version\n"
     "\n"
     "  status        print the state of USB Charging (the command when none is given)\n"
@@ -39,12 +41,14 @@ constexpr char kUsageText[] =
     "                (Adapter Mode when none was chosen)\n"
     "  off           switch it off\n"
     "  mode MODE     set the mode and switch it on\n"
+    "  apply         put it into the state the machine's policy sets (nothing to do without one)\n"
     "  MODE          adapter (Adapter Mode) or battery (Adapter + Battery Mode)\n"
     "  --json        print one JSON object on one line instead of the text (schema 1)\n"
     "\n"
     "Commands and modes may be written in any case. --help or --version anywhere does only that.\n"
     "After a change the state is read back and checked. on and mode remember the mode for this user,\n"
-    "as the dialog does; run as SYSTEM they remember none, and on needs a mode.\n"
+    "as the dialog does, unless a policy sets the state; run as SYSTEM they remember none, and on\n"
+    "needs a mode.\n"
     "\n"
     "Exit codes:\n"
     "  0  done\n"
@@ -54,13 +58,14 @@ constexpr char kUsageText[] =
     "  4  access denied: run it from an elevated prompt\n"
     "  5  the change was not applied (the firmware refused it, or the state read back differs)\n"
     "  6  WMI could not be reached, did not answer in time (10 s to read the state, 4.5 s for a\n"
-    "     change and its read-back), or the connection to it was lost: try again later\n";
+    "     change and its read-back), or the connection to it was lost: try again later\n"
+    "  7  managed by policy: the change contradicts the machine's policy, nothing was changed\n";
 // The synopsis, its first lines, alone follows a usage error; --help gives it all.
 constexpr size_t kSynopsisLength = std::string_view(kUsageText).find("\n\n") + 1;
 
 // What a run asks for.
 struct Request {
-    enum Command { kStatus, kOn, kOff, kMode, kHelp, kVersion } command = kStatus;
+    enum Command { kStatus, kOn, kOff, kMode, kApply, kHelp, kVersion } command = kStatus;
     int control = -1;  // the control value asked for; -1: on in the stored mode
     bool json = false;
     bool asSystem = false;  // run as LocalSystem: no user's mode is read or stored
@@ -125,6 +130,7 @@ Request Parse(int argc, wchar_t** argv) {
             else if (arg == L"on") request.command = Request::kOn;
             else if (arg == L"off") request.command = Request::kOff;
             else if (arg == L"mode") request.command = Request::kMode;
+            else if (arg == L"apply") request.command = Request::kApply;
             else request.problem = "unknown command '" + Narrow(argv[i]) + "'";
         } else if (word == 1 && (request.command == Request::kOn || request.command == Request::kMode)) {
             ++word;
@@ -184,20 +190,56 @@ struct Outcome {
     std::string error;
     const FirmwareReading* reading = nullptr;  // the latest reading, when there is one
     int stored = -1;                           // the mode this user chose last: 1, 0, or -1 for none
+    UsbChargingPolicy policy;                  // the machine's policy
 };
 
 const char* ModeName(int mode) {
     return mode == PELLORAN_CTRL_ADAPTER ? "adapter" : mode == PELLORAN_CTRL_ADAPTER_BATTERY ? "battery" : nullptr;
 }
 
-std::string StateLine(const FirmwareReading& reading) {
-    const int mode = reading.Mode();
+std::string StateText(int mode) {
     if (mode == PELLORAN_CTRL_OFF) return "off";
     if (mode == PELLORAN_CTRL_ADAPTER) return "on, Adapter Mode";
     if (mode == PELLORAN_CTRL_ADAPTER_BATTERY) return "on, Adapter + Battery Mode";
     char line[64];
     Format(line, "on, a mode Pelloran does not know (%d)", mode);
     return line;
+}
+
+std::string StateLine(const FirmwareReading& reading) { return StateText(reading.Mode()); }
+
+// ---- The machine's policy ----------------------------------------------------------------------
+
+// The policy in words: "PelloranUsbCharging=3 (on, Adapter + Battery Mode)".
+std::string PolicyText(const UsbChargingPolicy& policy) {
+    return Narrow(kPolicyValueName) + "=" + std::to_string(policy.raw) + " (" + StateText(policy.control) + ")";
+}
+
+// The line printed after the state: what the policy sets, or that its value is ignored; empty without one.
+std::string PolicyLine(const UsbChargingPolicy& policy) {
+    if (policy.kind == UsbChargingPolicy::kInvalid) return "policy value " + Narrow(kPolicyValueName) + " is invalid and ignored\n";
+    return policy.IsSet() ? "managed by policy: " + PolicyText(policy) + "\n" : "";
+}
+
+// The policy as the JSON object's field: "off", "adapter", "battery", "invalid" or null.
+std::string PolicyJson(const UsbChargingPolicy& policy) {
+    if (policy.kind == UsbChargingPolicy::kInvalid) return "\"invalid\"";
+    if (!policy.IsSet()) return "null";
+    return policy.control == PELLORAN_CTRL_OFF ? "\"off\"" : std::string("\"") + ModeName(policy.control) + "\"";
+}
+
+// Squares a command with the machine's policy before the firmware is touched: apply takes the policy's state, and
+// on without a mode the policy's mode; a change to another state ends with kManaged, naming the policy.
+bool AllowedByPolicy(Request& request, Outcome& outcome) {
+    const UsbChargingPolicy& policy = outcome.policy;
+    if (request.command == Request::kApply || (request.command == Request::kOn && request.control < 0 && policy.IsSet() &&
+                                               policy.control != PELLORAN_CTRL_OFF))
+        request.control = policy.control;
+    if (!policy.IsSet() || request.command == Request::kStatus || request.control == policy.control) return true;
+    outcome.exit = kManaged;
+    outcome.error = "USB Charging is managed by policy (" + PolicyText(policy) +
+                    "): nothing changed; pelloranctl apply puts it into the policy's state";
+    return false;
 }
 
 std::string JsonText(const std::string& text) {
@@ -210,7 +252,8 @@ void Print(const Outcome& outcome, bool json) {
     const bool valid = outcome.reading != nullptr && outcome.reading->outcome == FirmwareReading::kStatus;
     if (!outcome.error.empty()) std::fputs(("pelloranctl: " + outcome.error + "\n").c_str(), stderr);
     if (!json) {
-        if (outcome.exit == kDone && valid) std::fputs((StateLine(*outcome.reading) + "\n").c_str(), stdout);
+        if (outcome.exit == kDone && valid) std::fputs((StateLine(*outcome.reading) + "\n" + PolicyLine(outcome.policy)).c_str(), stdout);
+        if (outcome.exit == kDone && outcome.reading == nullptr) std::fputs(outcome.policy.kind == UsbChargingPolicy::kInvalid ? "no policy (the value is invalid)\n" : "no policy\n", stdout);
         return;
     }
     const char* mode = valid ? ModeName(outcome.reading->Mode()) : nullptr;
@@ -224,6 +267,7 @@ void Print(const Outcome& outcome, bool json) {
     // Schema 1: fields may be added, never removed, renamed or given another type.
     std::fputs(("{\"schema\":1"
                 ",\"hresult\":" + std::string(hresult) +
+                ",\"policy\":" + PolicyJson(outcome.policy) +
                 ",\"exit\":" + std::to_string(outcome.exit) +
                 ",\"error\":" + (outcome.error.empty() ? "null" : JsonText(outcome.error)) +
                 ",\"present\":" + (valid ? "true" : "false") +
@@ -267,6 +311,12 @@ Outcome Failed(const FirmwareReading& reading, const char* step) {
     return outcome;
 }
 
+// The outcome with the policy it was reached under.
+Outcome WithPolicy(Outcome outcome, const UsbChargingPolicy& policy) {
+    outcome.policy = policy;
+    return outcome;
+}
+
 // The mode this user chose last, without writing anything: 1, 0, or -1 when none is stored or when running as
 // SYSTEM, whose own settings are no user's.
 int StoredMode(const Request& request) {
@@ -293,13 +343,17 @@ Outcome ChangeFailed(HRESULT sent) {
 }
 
 // The firmware's state, and for a change the change with its read-back, as the outcome to print.
-Outcome Run(const Request& request, FirmwareReading& reading) {
+Outcome Run(Request request, FirmwareReading& reading) {
+    const UsbChargingPolicy policy = ReadUsbChargingPolicy();
+    Outcome outcome = WithPolicy(Outcome(), policy);
+    if (!AllowedByPolicy(request, outcome)) return outcome;
+    if (request.command == Request::kApply && !policy.IsSet()) return outcome;  // nothing to do: "no policy"
     // The connection, the query and the status share the start's bound, as in the dialog.
     reading = ReadFirmwareAtStart(Deadline(kStartupBoundMs));
-    if (reading.outcome != FirmwareReading::kStatus) return Failed(reading, "reading the state");
-    Outcome outcome;
+    if (reading.outcome != FirmwareReading::kStatus) return WithPolicy(Failed(reading, "reading the state"), policy);
     outcome.reading = &reading;
     if (request.command == Request::kStatus) return outcome;
+    if (request.command == Request::kApply && reading.Mode() == request.control) return outcome;  // in that state already
 
     int control = request.control;
     if (control < 0) control = StoredMode(request) == 0 ? PELLORAN_CTRL_ADAPTER_BATTERY : PELLORAN_CTRL_ADAPTER;
@@ -315,12 +369,12 @@ Outcome Run(const Request& request, FirmwareReading& reading) {
     } else if (reading.Mode() != asked) {
         outcome.exit = kNotApplied;
         outcome.error = "the change was not applied: the firmware now reports " + StateLine(reading);
-    } else if (asked != PELLORAN_CTRL_OFF && !request.asSystem) {
+    } else if (asked != PELLORAN_CTRL_OFF && !request.asSystem && !policy.IsSet()) {  // a policy's state is no user's choice
         int adapterOnly = asked == PELLORAN_CTRL_ADAPTER ? 1 : 0;  // stored as the dialog stores it
         AccessModePreference(MODE_PREFERENCE_WRITE, adapterOnly);
     }
     outcome.reading = &reading;
-    return outcome;
+    return WithPolicy(outcome, policy);
 }
 
 }  // namespace
@@ -343,6 +397,7 @@ int wmain(int argc, wchar_t** argv) {
         usage.exit = kUsage;
         usage.error = request.problem;
         usage.stored = StoredMode(request);
+        usage.policy = ReadUsbChargingPolicy();
         Print(usage, request.json);
         std::fwrite(kUsageText, 1, kSynopsisLength, stderr);
         std::fputs("Run pelloranctl --help for the commands and exit codes.\n", stderr);

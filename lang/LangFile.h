@@ -35,8 +35,11 @@ constexpr int kKeyAdapterMode = 11;        // "Adapter Mode" radio button
 constexpr int kKeyAdapterBatteryMode = 12; // "Adapter + Battery Mode" radio button
 constexpr int kKeyChangeNotApplied = 13;   // message after a change the firmware did not apply
 constexpr int kKeyNotAvailable = 14;       // the state while the firmware cannot be reached or read
+constexpr int kKeyManaged = 15;            // first paragraph of the description while a policy sets the feature
 
 // The English texts of keys 13 and 14, shown when the language file has none.
 constexpr wchar_t kEnglishChangeNotApplied[] =
     L"The change was not applied. Pelloran now shows the current state of USB Charging.";
 constexpr wchar_t kEnglishNotAvailable[] = L"Not available";
+// The English text of key 15, shown when the language file has none.
+constexpr wchar_t kEnglishManaged[] = L"This setting is managed by your organization.";

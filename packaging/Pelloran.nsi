@@ -124,6 +124,12 @@ FunctionEnd
 Section "Pelloran"
     SetOutPath "$INSTDIR"
     !insertmacro INSTALL_FILES
+    ; The administrative template, laid out as a policy store: copied from here to a central store.
+    SetOutPath "$INSTDIR\PolicyDefinitions"
+    File "${STAGE}/PolicyDefinitions/Pelloran.admx"
+    SetOutPath "$INSTDIR\PolicyDefinitions\en-US"
+    File "${STAGE}/PolicyDefinitions/en-US/Pelloran.adml"
+    SetOutPath "$INSTDIR"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
     CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Pelloran.exe"
@@ -144,6 +150,10 @@ SectionEnd
 Section "Uninstall"
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
     !insertmacro REMOVE_FILES
+    Delete "$INSTDIR\PolicyDefinitions\en-US\Pelloran.adml"
+    RMDir "$INSTDIR\PolicyDefinitions\en-US"
+    Delete "$INSTDIR\PolicyDefinitions\Pelloran.admx"
+    RMDir "$INSTDIR\PolicyDefinitions"
     Delete "$INSTDIR\${UNINSTALLER}"
     RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -22,6 +22,9 @@
 // System-menu command that opens the about box.
 #define IDM_ABOUTBOX              0x0010
 
+// Command the dialog posts to itself when the machine's policy could not be applied at start.
+#define IDM_POLICY_NOT_APPLIED    0x8001
+
 #ifndef IDC_STATIC
 #define IDC_STATIC                (-1)
 #endif

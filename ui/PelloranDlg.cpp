@@ -47,6 +47,7 @@ BEGIN_MESSAGE_MAP(CPelloranDlg, CDialog)
     ON_WM_DESTROY()
     ON_BN_CLICKED(IDC_ADAPTER_MODE, OnBnClickedAdapterMode)
     ON_BN_CLICKED(IDC_ADAPTER_BATTERY_MODE, OnBnClickedAdapterBatteryMode)
+    ON_COMMAND(IDM_POLICY_NOT_APPLIED, OnChangeNotApplied)
 END_MESSAGE_MAP()
 
 CPelloranDlg::CPelloranDlg()
@@ -82,6 +83,7 @@ BOOL CPelloranDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     AddAboutEntryAndIcons();
     m_bFirmwareReady = 0;
+    m_policy = ReadUsbChargingPolicy();
     ShowTexts();
     m_bComInitialized = InitComSecurity();
     g_pWmiClient = new (std::nothrow) WmiClient();
@@ -89,7 +91,9 @@ BOOL CPelloranDlg::OnInitDialog() {
         ShowFirmwareState();
     else
         ShowUnavailable();
-    return TRUE;
+    if (!m_policy.IsSet()) return TRUE;
+    LockSwitches();
+    return FALSE;  // the focus is set
 }
 
 void CPelloranDlg::AddAboutEntryAndIcons() {
@@ -110,6 +114,8 @@ void CPelloranDlg::ShowTexts() {
                                   {IDC_STATUS_LABEL, kKeyStatusLabel}, {IDC_ENABLE, kKeyOnText}, {IDC_DISABLE, kKeyOffText}})
         SetDlgItemText(id, GetLangText(key, path).c_str());
     m_strDescription.clear();
+    // Under a policy, the description says first, in a paragraph of its own, who decides.
+    if (m_policy.IsSet()) m_strDescription = LangTextOr(kKeyManaged, kEnglishManaged) + L"\r\n\r\n";
     for (int key : kDescriptionKeys) AppendLangText(key, path);
     SetDlgItemText(IDC_DESCRIPTION, m_strDescription.c_str());
 }
@@ -127,9 +133,38 @@ void CPelloranDlg::ShowFirmwareState() {
     m_bFirmwareReady = 1;
     if (reading.outcome == FirmwareReading::kNoStatus) EndWithMessage(kNoStatus);
     ShowFeatureState(reading.status);
+    // A policy's state is sent instead, unless the firmware is in it already.
+    if (m_policy.IsSet() && reading.Mode() != m_policy.control) return ApplyPolicy(startup);
     // The firmware is handed back the very mode it reported.
     if (reading.Mode() == PELLORAN_CTRL_ADAPTER || reading.Mode() == PELLORAN_CTRL_ADAPTER_BATTERY)
         SetDeviceControl(reading.Mode(), startup);
+}
+
+void CPelloranDlg::ApplyPolicy(const Deadline& startup) {
+    // Part of the start: the change and its read-back each within a call's bound and the start's deadline.
+    const HRESULT sent = SetDeviceControl(m_policy.control, startup.Sooner(kFirmwareBoundMs));
+    const FirmwareReading reading = ReadFirmwareStatus(startup.Sooner(kFirmwareBoundMs));
+    ShowReadBack(reading);
+    // The warning waits for the end of the start, so that the dialog is on screen behind it. A message posted to
+    // a window that is still being created stays queued until its modal loop runs.
+    if (FAILED(sent) || reading.outcome != FirmwareReading::kStatus || reading.Mode() != m_policy.control)
+        ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(IDM_POLICY_NOT_APPLIED, 0), 0 /* from no control */);
+}
+
+void CPelloranDlg::LockSwitches() {
+    DisableSwitches();
+    // The description is the one control left to read: it gets the focus with its caret at the start and nothing
+    // selected (the dialog manager, given the focus to set, would select the whole text of an edit control).
+    const HWND description = GetDlgItem(IDC_DESCRIPTION);
+    ::SetFocus(description);
+    ::SendMessageW(description, EM_SETSEL, 0 /* start */, 0 /* end: an empty selection */);
+}
+
+void CPelloranDlg::OnChangeNotApplied() { WarnNotApplied(); }
+
+void CPelloranDlg::WarnNotApplied() const {
+    MessageBox(LangTextOr(kKeyChangeNotApplied, kEnglishChangeNotApplied).c_str(), kCaption,
+               WarningStyle(IsRightToLeftLanguage(m_nLanguage)));
 }
 
 void CPelloranDlg::EndWithMessage(const wchar_t* text) const {
@@ -150,13 +185,26 @@ void CPelloranDlg::ShowFeatureState(int status) const {
 
 void CPelloranDlg::ShowUnavailable() const {
     SetDlgItemText(IDC_STATUS_TEXT, LangTextOr(kKeyNotAvailable, kEnglishNotAvailable).c_str());
-    for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}) EnableDlgItem(id, FALSE);
+    DisableSwitches();
     CheckMode(StoredModeIsAdapter());
+}
+
+void CPelloranDlg::DisableSwitches() const {
+    for (int id : {IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}) EnableDlgItem(id, FALSE);
+}
+
+void CPelloranDlg::ShowReadBack(const FirmwareReading& reading) const {
+    if (reading.outcome == FirmwareReading::kStatus)
+        ShowFeatureState(reading.status);
+    else
+        ShowUnavailable();
 }
 
 bool CPelloranDlg::StoredModeIsAdapter() const {
     int stored = 0;  // a registry that cannot be opened leaves it, which is not Adapter Mode
-    AccessModePreference(MODE_PREFERENCE_READ, stored);
+    // Under a policy the dialog writes no mode, not even the default for one that cannot be read.
+    if (m_policy.IsSet() && !PeekModePreference(stored)) return true;
+    if (!m_policy.IsSet()) AccessModePreference(MODE_PREFERENCE_READ, stored);
     return stored == 1;
 }
 
@@ -193,12 +241,8 @@ void CPelloranDlg::SendControl(int controlValue) {
     if (SUCCEEDED(change.sent)) return;
     // The firmware did not take it: the dialog shows what the firmware reports instead, or that its state is
     // not available, and says so.
-    if (change.readBack.outcome == FirmwareReading::kStatus)
-        ShowFeatureState(change.readBack.status);
-    else
-        ShowUnavailable();
-    MessageBox(LangTextOr(kKeyChangeNotApplied, kEnglishChangeNotApplied).c_str(), kCaption,
-               WarningStyle(IsRightToLeftLanguage(m_nLanguage)));
+    ShowReadBack(change.readBack);
+    WarnNotApplied();
 }
 
 bool CPelloranDlg::IgnoresClick(int controlId) {
@@ -236,8 +280,9 @@ void CPelloranDlg::OnBnClickedAdapterBatteryMode() {
 }
 
 void CPelloranDlg::OnDestroy() {
+    // The mode is the user's choice only while no policy decides.
     int adapterOnly = IsDlgButtonChecked(IDC_ADAPTER_MODE) ? 1 : 0;
-    AccessModePreference(MODE_PREFERENCE_WRITE, adapterOnly);
+    if (!m_policy.IsSet()) AccessModePreference(MODE_PREFERENCE_WRITE, adapterOnly);
     ReleaseWmiObjects();  // COM objects go before COM ends; the client record itself stays
     if (m_bComInitialized) ::CoUninitialize();  // only the initialisation that was this dialog's own
     CDialog::OnDestroy();

@@ -1,7 +1,9 @@
 // The settings dialog: shows whether the USB charging feature is on, switches it and chooses its mode.
 #pragma once
 
+#include "firmware/FirmwareState.h"
 #include "framework/Afx.h"
+#include "prefs/UsbChargingPolicy.h"
 
 #include <string>
 
@@ -21,6 +23,7 @@ public:
     bool m_bComInitialized = false;  // the dialog's thread joined COM itself and leaves it when it ends
     bool m_bCallInFlight = false;    // a firmware call is being made: clicks start nothing
     bool m_bCheckedAdapter = false;  // Adapter Mode was checked when the latest click's call started
+    UsbChargingPolicy m_policy;      // the machine's policy, read once at start; while set, the switches stay locked
 
 protected:
     // Sets m_nLanguage from the language of the user's locale.
@@ -43,6 +46,8 @@ protected:
     void OnBnClickedAdapterBatteryMode();
     // void OnDestroy()
     void OnDestroy();
+    // void OnCommandHandler(): the warning that the policy's state was not applied, once the start is over
+    void OnChangeNotApplied();
 
     DECLARE_MESSAGE_MAP()
 
@@ -61,6 +66,12 @@ private:
     void ShowFeatureState(int status) const;
     // Shows that the firmware's state is not available: every switch disabled, the stored mode checked.
     void ShowUnavailable() const;
+    // Says that a change was not applied, and that the dialog shows the state read back.
+    void WarnNotApplied() const;
+    // Disables Enable, Disable and both modes.
+    void DisableSwitches() const;
+    // Shows the state read back after a change: by the rules of the start, or not available without a valid status.
+    void ShowReadBack(const FirmwareReading& reading) const;
     // Whether the mode the user chose last is Adapter Mode (a value that cannot be read is not).
     bool StoredModeIsAdapter() const;
     // Checks one radio button and clears the other.
@@ -78,6 +89,11 @@ private:
     // Whether a click on the control comes while a firmware call is in flight: then it starts nothing and a
     // mode button it checked is set back.
     bool IgnoresClick(int controlId);
+    // Puts the firmware into the policy's state within the start-up's deadline, reads it back and shows it; when
+    // the firmware is not in that state afterwards, the warning is posted, to be shown once the start is over.
+    void ApplyPolicy(const Deadline& startup);
+    // Disables every switch and gives the focus to the description, its caret at the start.
+    void LockSwitches();
 };
 
 // True for the system commands that open the about box: the low four bits do not count.

@@ -39,7 +39,7 @@ json ExpectContract(const std::string& out, DWORD exit) {
     if (object.is_discarded()) return json();
     std::vector<std::string> fields;
     for (const auto& field : object.items()) fields.push_back(field.key());
-    EXPECT_EQ(fields, (std::vector<std::string>{"schema", "hresult", "exit", "error", "present", "on", "mode", "status", "stored"}));
+    EXPECT_EQ(fields, (std::vector<std::string>{"schema", "hresult", "policy", "exit", "error", "present", "on", "mode", "status", "stored"}));
     const std::regex word("0x[0-9A-F]{8}");
     EXPECT_EQ(object["schema"], 1);
     EXPECT_EQ(object["exit"], exit);
@@ -76,6 +76,7 @@ protected:
     void TearDown() override {
         Store({REG_NONE, ""});
         ::SetEnvironmentVariableW(L"PELLORAN_TEST_AS_SYSTEM", nullptr);
+        StorePolicy({REG_NONE, ""});
     }
 
     // The firmware's state word after the run, from the state file it keeps (the initial one while it has none).
@@ -227,6 +228,8 @@ TEST_F(CtlTest, ArgumentsInAnyOrderAndCase) {
         const std::string version = "pelloranctl " + std::string(PELLORAN_VERSION_TEXT) + "\r\n";
         if (row.says == kHelp) {
             EXPECT_EQ(ctl.out.rfind("Usage:", 0), 0u) << ctl.out;
+            EXPECT_NE(ctl.out.find("  apply "), std::string::npos);
+            EXPECT_NE(ctl.out.find("  7  managed by policy"), std::string::npos);
         } else {
             EXPECT_EQ(ctl.out, row.says == kVersion ? version : StateLine(0x10000 | row.sent[0]) + "\r\n");
         }
@@ -276,6 +279,92 @@ TEST_F(CtlTest, NotElevatedAnEmptyEnumerationIsAccessDenied) {
         EXPECT_EQ(ExpectContract(ctl.out, exit)["stored"], "adapter");
     }
     ::CloseHandle(primary);
+}
+
+// Under each policy value, and values that are none: status names it (in the JSON object first), apply puts the
+// firmware into its state and reads it back, a change that contradicts it ends with 7 before the firmware is asked,
+// one that agrees goes through; none stores a mode.
+TEST_F(CtlTest, UnderEachPolicy) {
+    struct Case {
+        Stored policy;
+        std::string scenario;
+        const wchar_t* arguments;
+        DWORD exit;
+        std::vector<int> sent;
+        std::string says;  // on standard output, or on standard error for a failure
+        const char* json;  // the JSON object's policy field, when the case is run with --json
+    };
+    const Stored invalid = Dword(2), wrongType{REG_BINARY, std::string("\1\0\0\0", 4)};
+    const Case cases[] = {
+        {Dword(0), "InitialStatus=0x10003", L"status", 0, {}, "on, Adapter + Battery Mode\r\nmanaged by policy: PelloranUsbCharging=0 (off)\r\n"},
+        {Dword(1), "InitialStatus=0x10000", L"status", 0, {}, "off\r\nmanaged by policy: PelloranUsbCharging=1 (on, Adapter Mode)\r\n"},
+        {Dword(3), "InitialStatus=0x10001", L"status", 0, {}, "managed by policy: PelloranUsbCharging=3 (on, Adapter + Battery Mode)\r\n"},
+        {invalid, "", L"status", 0, {}, "off\r\npolicy value PelloranUsbCharging is invalid and ignored\r\n"},
+        {Dword(0), "", L"status --json", 0, {}, "", "off"},
+        {Dword(1), "", L"status --json", 0, {}, "", "adapter"},
+        {Dword(3), "", L"status --json", 0, {}, "", "battery"},
+        {wrongType, "", L"status --json", 0, {}, "", "invalid"},
+        {{REG_NONE, ""}, "", L"status --json", 0, {}, "", nullptr},
+        {Dword(0), "InitialStatus=0x10003", L"apply", 0, {0}, "off\r\nmanaged by policy"},
+        {Dword(1), "InitialStatus=0x10000", L"apply", 0, {1}, "on, Adapter Mode\r\nmanaged by policy"},
+        {Dword(3), "InitialStatus=0x10001", L"apply --json", 0, {3}, "", "battery"},
+        {Dword(3), "InitialStatus=0x10003", L"apply", 0, {}, "on, Adapter + Battery Mode\r\n"},
+        {Dword(1), "Answers.device_ctrl=WBEM_E_INVALID_PARAMETER", L"apply", 5, {1}, "not applied"},
+        {{REG_NONE, ""}, "", L"apply", 0, {}, "no policy\r\n"},
+        {invalid, "", L"apply", 0, {}, "no policy (the value is invalid)\r\n"},
+        {Dword(0), "", L"on battery", 7, {}, "managed by policy (PelloranUsbCharging=0 (off)): nothing changed; pelloranctl apply"},
+        {Dword(1), "", L"mode battery --json", 7, {}, "PelloranUsbCharging=1 (on, Adapter Mode)", "adapter"},
+        {Dword(3), "InitialStatus=0x10003", L"off", 7, {}, "PelloranUsbCharging=3"},
+        {Dword(3), "", L"on", 0, {3}, "on, Adapter + Battery Mode\r\n"},
+        {Dword(1), "", L"mode adapter", 0, {1}, "on, Adapter Mode\r\n"},
+        {wrongType, "", L"on battery", 0, {3}, "on, Adapter + Battery Mode\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.arguments, c.arguments + std::wcslen(c.arguments)) + " under " + c.says);
+        Fresh(c.scenario, kNothing);
+        StorePolicy(c.policy);
+        const Ctl ctl = RunCtl(*m_run, c.arguments);
+        EXPECT_EQ(ctl.exit, c.exit);
+        EXPECT_EQ(m_run->ControlValues(), c.sent);
+        EXPECT_EQ(m_run->Log("Locator").empty(), c.exit == 7 || std::string(c.says).rfind("no policy", 0) == 0) << "the firmware asked";
+        EXPECT_EQ(ReadStored(), (c.policy == wrongType && !c.sent.empty() ? Dword(0) : Stored{REG_NONE, ""})) << "a mode stored under a policy";
+        EXPECT_NE((c.exit == 0 ? ctl.out : ctl.err).find(c.says), std::string::npos) << ctl.out << ctl.err;
+        if (std::wcsstr(c.arguments, L"--json") == nullptr) continue;
+        const json object = ExpectContract(ctl.out, c.exit);
+        EXPECT_EQ(object["policy"], c.json != nullptr ? json(c.json) : json()) << ctl.out;
+    }
+}
+
+// The shipped start-up script, beside pelloranctl, run by cmd: it applies the policy and ends with apply's exit code.
+TEST_F(CtlTest, StartUpScriptPassesOnApplysExitCode) {
+    const struct {
+        const char* scenario;
+        DWORD exit;
+        std::vector<int> sent;
+    } runs[] = {{"InitialStatus=0x10000", 0, {3}}, {"Answers.device_ctrl=WBEM_E_INVALID_PARAMETER", 5, {3}}};
+    for (const auto& run : runs) {
+        Fresh(run.scenario, kNothing);
+        StorePolicy(Dword(3));
+        ::CopyFileW(WinPath(PELLORAN_CTL_PATH).c_str(), (m_run->folder + L"\\pelloranctl.exe").c_str(), FALSE);
+        ::CopyFileW(WinPath(PELLORAN_SOURCE_DIR "/packaging/scripts/Apply-UsbChargingPolicy.cmd").c_str(),
+                    (m_run->folder + L"\\Apply-UsbChargingPolicy.cmd").c_str(), FALSE);
+        const Ctl ctl = RunCaptured(L"cmd.exe /c \"" + m_run->folder + L"\\Apply-UsbChargingPolicy.cmd\"", m_run->folder, kAllowMs);
+        EXPECT_EQ(ctl.exit, run.exit) << ctl.out << ctl.err;
+        EXPECT_EQ(m_run->ControlValues(), run.sent);
+    }
+}
+
+// A 64-bit Group Policy client's value, read by the 32-bit program on 64-bit Windows (the x64 flavour, where the
+// 32-bit build exists): the key is shared between the registry's two views.
+TEST_F(CtlTest, The32BitProgramReadsThe64BitView) {
+    const char* x86 = std::getenv("PELLORAN_X86_CTL");
+    if (x86 == nullptr || ::GetFileAttributesW(WinPath(x86).c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no 32-bit build beside this 64-bit one";
+    Fresh("", kNothing);
+    StorePolicy(Dword(0));  // through the 64-bit view
+    const Ctl ctl = RunCaptured(L"\"" + WinPath(x86) + L"\" on battery --json", m_run->folder, kAllowMs);
+    EXPECT_EQ(ctl.exit, 7u) << ctl.out << ctl.err;
+    EXPECT_EQ(ExpectContract(ctl.out, 7)["policy"], "off") << ctl.out;
 }
 
 // The command line takes no single-instance mutex: it reads the state while the dialog is open.

@@ -1,4 +1,4 @@
-// The settings dialog at 150 % and 200 %: every text that a control shows at some time, in every section of the
+// The settings dialog at 100 %, 150 % and 200 %: every text that a control shows at some time, in every section of the
 // language file, fits the control as the control draws it, and no two controls overlap. The real dialog runs in
 // this process, made DPI aware by the framework's own call, in a Wine prefix at the DPI that PELLORAN_FIT_DPI
 // names, for the sections that PELLORAN_FIT_SECTIONS lists: fit-sections runs this program once per locale, as
@@ -27,8 +27,8 @@ Fn User32(const char* name) {
 }
 
 // How a control lays out its text.
-enum Drawn { kLabel, kPushButton, kRadioButton };
-const char* const kDrawnNames[] = {"label", "push button", "radio button"};
+enum Drawn { kLabel, kPushButton, kRadioButton, kParagraph };
+const char* const kDrawnNames[] = {"label", "push button", "radio button", "paragraph"};
 
 // Each control with a text of the language file, and the keys of every text it shows at some time.
 struct ControlTexts {
@@ -43,6 +43,7 @@ const ControlTexts kControls[] = {
     {IDC_DISABLE, kPushButton, {kKeyOffText}},
     {IDC_ADAPTER_MODE, kRadioButton, {kKeyAdapterMode}},
     {IDC_ADAPTER_BATTERY_MODE, kRadioButton, {kKeyAdapterBatteryMode}},
+    {IDC_DESCRIPTION, kParagraph, {kKeyManaged}},
 };
 
 // One dimension of one text in its control: what the text needs and what the control leaves it, in pixels.
@@ -60,7 +61,23 @@ struct Fit {
 // pixels a side at 96 dpi (a themed Windows button keeps about as much for its own edge), scaled with the DPI. A
 // radio button draws its circle (12 pixels and one at 96 dpi under Wine, 13 in Windows' theme, scaled with the
 // DPI), a gap of half a digit's width, then its text, with a pixel of focus rectangle beyond it.
+// A paragraph of the description (the note of a policy, its first) is wrapped by the edit control itself: it must
+// take two lines at most, as high as the font's, and show whole in the control's formatting rectangle, so that the
+// description's own first lines stay in view below it.
 void Measure(const ControlTexts& control, HWND window, int key, int dpi, std::vector<Fit>& fits) {
+    if (control.drawn == kParagraph) {
+        RECT format{};
+        ::SendMessageW(window, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format));
+        const HDC dc = ::GetDC(window);
+        const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0)));
+        TEXTMETRICW metrics{};
+        ::GetTextMetricsW(dc, &metrics);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(window, dc);
+        const int lines = int(::SendMessageW(window, EM_GETLINECOUNT, 0, 0));
+        fits.push_back({&control, key, false, lines * metrics.tmHeight, std::min<int>(2 * metrics.tmHeight, format.bottom - format.top)});
+        return;
+    }
     wchar_t shown[kShortTextRoom] = {};
     ::GetWindowTextW(window, shown, kShortTextRoom);
     const HDC dc = ::GetDC(window);

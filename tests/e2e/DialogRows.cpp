@@ -10,6 +10,7 @@
 //   E  D  A  B         a click on Enable, Disable, Adapter Mode, Adapter + Battery Mode  E
 //   E! D! A! B!        the same click, not applied by the firmware: the warning (S13)   E!
 //                      owned by the dialog, with an OK button only, confirmed
+//   W!                 the same warning, after the start (the policy's state not taken) W!
 //   object!  status!   the fatal message of a missing object or status, then the end    status!
 //                      with code 0
 //   gone               the tool ended at once, before it called the firmware            gone
@@ -24,7 +25,8 @@
 //   a                  the about box opened, owned by the disabled dialog, closed        a
 //   2                  a second copy started, which ends without calling the firmware   2
 //
-// After the last step the dialog is closed if it is still open, and every run is checked for what holds always:
+// Under a policy (setup "p0", "p1", "p3") every view has all four switches disabled, the description starts with S15
+// and has the focus. After the last step the dialog is closed if it is still open, and every run is checked for what holds always:
 // a clean end, a blanket on every proxy before its first call, the connection made in the multithreaded
 // apartment, no planted DLL loaded, the DPI awareness. The rows of a locale run under it (ctest sets LANG).
 #include "tests/e2e/DialogRun.h"
@@ -119,6 +121,23 @@ INSTANTIATE_TEST_SUITE_P(Rows, DialogTest, ::testing::Values(
     Row{"ControlCallGivenUp", "Answers.device_ctrl=never", 0, 0, "off B; E!; off B", {3}},
     // A late answer acts when it comes: the dialog shows what was read back before, and the next click is live.
     Row{"ControlCallAnswersLate", "Answers.device_ctrl=@6000", 0, 0, "off B; E!; off B; ~device_ctrl; E; on B", {3, 3}},
+    // Under a policy: the policy's state sent at start unless the firmware reports it already (then the mode handed
+    // back as always), read back and shown, every switch locked, and no mode stored, not even the default.
+    Row{"PolicyOffWhileOff", "InitialStatus=0x10000", kNothing, kNothing, "off A", {}, "p0"},
+    Row{"PolicyOffWhileAdapter", "InitialStatus=0x10001", 0, 0, "off B; #device_status=2", {0}, "p0"},
+    Row{"PolicyOffWhileBattery", "InitialStatus=0x10003", kNothing, kNothing, "off A", {0}, "p0"},
+    Row{"PolicyAdapterWhileOff", "InitialStatus=0x10000", 0, 0, "on A", {1}, "p1"},
+    Row{"PolicyAdapterWhileAdapter", "InitialStatus=0x10001", 0, 0, "on A; #device_status=1", {1}, "p1"},
+    Row{"PolicyAdapterWhileBattery", "InitialStatus=0x10003", kNothing, kNothing, "on A; r", {1}, "p1"},
+    Row{"PolicyBatteryWhileOff", "InitialStatus=0x10000", 1, 1, "on B", {3}, "p3"},
+    Row{"PolicyBatteryWhileAdapter", "InitialStatus=0x10001", kNothing, kNothing, "on B", {3}, "p3"},
+    Row{"PolicyBatteryWhileBattery", "InitialStatus=0x10003", 1, 1, "on B; x", {3}, "p3"},
+    // A policy the firmware refuses, or takes without reporting it after: the state read back, and the warning once
+    // the dialog is up; still locked.
+    Row{"PolicyRefused", "InitialStatus=0x10000;Answers.device_ctrl=WBEM_E_ACCESS_DENIED", 1, 1, "off A; W!; off A", {1}, "p1"},
+    Row{"PolicyNotTaken", "StatusWord=0x10000", 1, 1, "off A; W!; #device_status=2", {1}, "p1"},
+    // A policy value of the wrong type is none, whatever its bytes: the dialog as without it.
+    Row{"PolicyOfTheWrongType", "InitialStatus=0x10003", 0, 1, "on B; A; on A", {3, 1}, "pBIN"},
     // Run by ctest under their locales: the section of the locale's language number, and its direction.
     Row{"fr_FR", "StatusWord=0x10001", 0, 1, "on A; ltr", {1}, "", 303},
     Row{"ar_QA", "StatusWord=0x10001", 0, 1, "on A; rtl; a", {1}, "", 600},

@@ -38,7 +38,8 @@ struct Row {
     std::string script;     // steps separated by ';' (the step language: DialogRows.cpp)
     std::vector<int> sent;  // control values the firmware was sent, in order
     const char* setup = "";  // "mutex", "event" (holding the single-instance name), "nolang", "no1314" (a language
-                             // file without S13 and S14), "sta" (an input method's apartment on the tool's thread)
+                             // file without S13 and S14), "sta" (an input method's apartment on the tool's thread),
+                             // "p0", "p1", "p3" (the machine's policy: REG_DWORD 0, 1, 3), "pBIN" (REG_BINARY 3: no policy)
     int section = 1;        // the language file's section that the locale chooses
 };
 
@@ -50,13 +51,19 @@ inline std::wstring TestText(int section, int key, bool edited) {
            (edited && (key == 9 || key == 10) ? L" (edited)" : L"");
 }
 
-inline std::string TestLanguageFile(bool edited, int keys = 14) {
+inline std::string TestLanguageFile(bool edited, int keys = 15) {
     std::wstring text;
     for (int section : {1, 303, 600, 619})
         for (int key = 1; key <= keys; ++key)
             text += (key == 1 ? L"[" + std::to_wstring(section) + L"]\r\n" : L"") + L"S" + std::to_wstring(key) + L"=" +
                     TestText(section, key, edited) + L"\r\n";
     return Utf16File(text);
+}
+
+// The control value a policy value sets: a REG_DWORD of 0, 1 or 3; -1 for any other value, or none.
+inline int PolicyControl(const Stored& policy) {
+    const DWORD value = policy.bytes.size() == 4 ? *reinterpret_cast<const DWORD*>(policy.bytes.data()) : 99;
+    return policy.type == REG_DWORD && (value == 0 || value == 1 || value == 3) ? int(value) : -1;
 }
 
 inline DWORD ExStyle(HWND window) { return static_cast<DWORD>(::GetWindowLongW(window, GWL_EXSTYLE)); }
@@ -83,6 +90,11 @@ protected:
         if (std::string(row.setup) == "mutex") m_held = ::CreateMutexW(nullptr, FALSE, kMutexName);
         if (std::string(row.setup) == "event") m_held = ::CreateEventW(nullptr, TRUE, FALSE, kMutexName);
         m_apartment.reset(std::string(row.setup) == "sta" ? new ApartmentAlreadyJoined() : nullptr);
+        const std::string setup = row.setup;
+        const Stored policy = setup == "p0" || setup == "p1" || setup == "p3" ? Dword(DWORD(setup[1] - '0'))
+                              : setup == "pBIN" ? Stored{REG_BINARY, std::string("\3\0\0\0", 4)} : m_policy;
+        m_locked = PolicyControl(policy) >= 0;
+        StorePolicy(policy);
         if (m_apartment != nullptr) {
             ASSERT_TRUE(m_apartment->active()) << "no hook";
         }
@@ -96,6 +108,7 @@ protected:
         m_held = nullptr;
         m_apartment.reset();
         BlockStoredKey(false);
+        StorePolicy({REG_NONE, ""});
     }
 
     // The text of a key as the language file in use holds it (empty without a file); for S13 and S14 the English
@@ -104,6 +117,7 @@ protected:
         const std::string setup = m_row.setup;
         if (key == 13 && (setup == "nolang" || setup == "no1314")) return kEnglishChangeNotApplied;
         if (key == 14 && (setup == "nolang" || setup == "no1314")) return kEnglishNotAvailable;
+        if (key == 15 && setup == "nolang") return kEnglishManaged;
         return setup != "nolang" ? TestText(m_row.section, key, m_edited) : L"";
     }
 
@@ -117,9 +131,18 @@ protected:
         EXPECT_EQ(StateOf(m_dialog, IDC_STATUS_LABEL).text, Text(8));
         EXPECT_EQ(StateOf(m_dialog, IDC_ADAPTER_MODE).text, Text(11));
         EXPECT_EQ(StateOf(m_dialog, IDC_ADAPTER_BATTERY_MODE).text, Text(12));
-        std::wstring description;  // seven paragraphs, an empty line after the third
+        // Seven paragraphs, an empty line after the third; under a policy, first S15 and an empty line.
+        std::wstring description = m_locked ? Text(15) + L"\r\n\r\n" : L"";
         for (int key = 1; key <= 7; ++key) description += (key == 1 ? L"" : key == 4 ? L"\r\n\r\n" : L"\r\n") + Text(key);
         EXPECT_EQ(StateOf(m_dialog, IDC_DESCRIPTION).text, description);
+        if (m_locked && m_row.script.find("W!") == std::string::npos) {  // every switch disabled (and no warning on top):
+                                                                         // the focus in the description, its caret at the
+                                                                         // start, nothing selected
+            GUITHREADINFO gui = {sizeof(gui)};
+            ::GetGUIThreadInfo(::GetWindowThreadProcessId(m_dialog, nullptr), &gui);
+            EXPECT_EQ(gui.hwndFocus, ::GetDlgItem(m_dialog, IDC_DESCRIPTION));
+            EXPECT_EQ(::SendMessageW(::GetDlgItem(m_dialog, IDC_DESCRIPTION), EM_GETSEL, 0, 0), 0);
+        }
         RECT w;
         ::GetWindowRect(m_dialog, &w);
         MONITORINFO m = {sizeof(m)};
@@ -138,10 +161,10 @@ protected:
         EXPECT_EQ(StateOf(dialog, IDC_STATUS_TEXT).text, Text(na ? 14 : on ? 9 : 10));
         EXPECT_EQ(StateOf(dialog, IDC_ENABLE).text, m_buttonTexts.first);
         EXPECT_EQ(StateOf(dialog, IDC_DISABLE).text, m_buttonTexts.second);
-        EXPECT_EQ(StateOf(dialog, IDC_ENABLE).enabled, !on && !na);
-        EXPECT_EQ(StateOf(dialog, IDC_DISABLE).enabled, on);
+        EXPECT_EQ(StateOf(dialog, IDC_ENABLE).enabled, !on && !na && !m_locked);  // a policy locks every switch
+        EXPECT_EQ(StateOf(dialog, IDC_DISABLE).enabled, on && !m_locked);
         for (int id : {IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}) {
-            EXPECT_EQ(StateOf(dialog, id).enabled, on) << id;
+            EXPECT_EQ(StateOf(dialog, id).enabled, on && !m_locked) << id;
             EXPECT_EQ(StateOf(dialog, id).checked, adapter == (id == IDC_ADAPTER_MODE)) << id;
         }
     }
@@ -149,9 +172,13 @@ protected:
     // A click whose change the firmware did not apply: the warning about it, owned by the dialog, confirmed; then
     // the click is over.
     void ClickNotApplied(int controlId) {
-        HWND dialog = Dialog();
-        ::PostMessageW(::GetDlgItem(dialog, controlId), BM_CLICK, 0, 0);  // its handler waits for the message
-        HWND box = WaitForWindow(m_tool->pid(), &IsMessageBox, 3 * kAllowMs);
+        ::PostMessageW(::GetDlgItem(Dialog(), controlId), BM_CLICK, 0, 0);  // its handler waits for the message
+        ExpectNotApplied();
+    }
+
+    // The warning that a change was not applied, owned by the dialog, confirmed; then the dialog answers again.
+    void ExpectNotApplied() {
+        HWND dialog = Dialog(), box = WaitForWindow(m_tool->pid(), &IsMessageBox, 3 * kAllowMs);
         ASSERT_NE(box, nullptr) << "no message that the change was not applied";
         EXPECT_EQ(TextOf(::GetDlgItem(box, 0xFFFF)), Text(13));
         EXPECT_EQ(TextOf(box), L"Pelloran");
@@ -195,6 +222,7 @@ protected:
             return ClickNotApplied(std::vector<int>{IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}[at]);
         }
         if (step == "object!" || step == "status!") return ExpectFatal(step == "object!" ? kNoObject : kNoStatus);
+        if (step == "W!") return ExpectNotApplied();
         if (step == "gone") {  // ended at once, before talking to the firmware
             ExpectEnd();
             EXPECT_TRUE(m_run->Log("Locator").empty());
@@ -292,7 +320,8 @@ protected:
     std::unique_ptr<ApartmentAlreadyJoined> m_apartment;
     HWND m_dialog = nullptr;
     Stored m_storedBefore;
-    bool m_edited = false, m_ended = false;
+    Stored m_policy{REG_NONE, ""};  // the machine's policy for a row whose setup names none
+    bool m_edited = false, m_ended = false, m_locked = false;
     std::pair<std::wstring, std::wstring> m_buttonTexts;
 };
 

@@ -38,8 +38,9 @@ std::string AnyScript(std::mt19937& random, Chance chance) {
 
 // A schedule: the simulator's faults and answers (codes, delays up to past the bounds, stalls, a cold start, a slow
 // machine, refused blankets), status types and values, instances, a thread already single-threaded, a stored mode of
-// any type, a damaged language file and a user's clicks and keys.
-Row AnySchedule(std::mt19937& random, unsigned seed, std::string& languageFile, Stored& stored) {
+// any type, the machine's policy (none, each state, or a value that is none), a damaged language file and a user's
+// clicks and keys.
+Row AnySchedule(std::mt19937& random, unsigned seed, std::string& languageFile, Stored& stored, Stored& policy) {
     auto chance = [&](unsigned percent) { return random() % 100 < percent; };
     std::ostringstream s;
     s << "InitialStatus=" << std::vector<const char*>{"0x10000", "0x10001", "0x10003", "0x10002", "0x100FF", "0x1", "0xFFFFFF03", "0"}[random() % 8]
@@ -102,6 +103,9 @@ Row AnySchedule(std::mt19937& random, unsigned seed, std::string& languageFile, 
     static std::string name;
     name = "fuzz-" + std::to_string(seed);
     if (!*setup && chance(10)) setup = "sta";
+    const unsigned drawn = random() % 10;  // mostly none; each state; a number or a type that is none
+    policy = drawn < 4 ? Stored{REG_NONE, ""} : drawn < 9 ? Dword(std::vector<DWORD>{0, 1, 3, 3, 2}[drawn - 4])
+                                                          : Stored{REG_BINARY, std::string("\1\0\0\0", 4)};
     return Row{name.c_str(), s.str(), kind == 1 ? kBlocked : kNothing, 0, script, {}, setup};
 }
 
@@ -125,8 +129,8 @@ std::wstring LanguageText(const std::wstring& file, int key) {
 // for the lines of the start, a click's after), every proxy given its blanket before its first call, the firmware
 // called only once it was found and only with control values 0, 1 and 3 (none after a fatal start), and no simulated
 // object left behind (after a fatal start, none but what the client holds; a connection that never answered keeps
-// its locator).
-void ExpectPromisesKept(const std::vector<SimLogEntry>& log, size_t startLines, bool fatal, bool missingPath) {
+// its locator); under a policy, no control value but the policy's.
+void ExpectPromisesKept(const std::vector<SimLogEntry>& log, size_t startLines, bool fatal, bool missingPath, int policy) {
     bool found = false, connected = false, reset = false;
     int counted = 0;  // the instances the counting pass handed back: the calls address the last of them
     for (size_t at = 0; at < log.size(); ++at) {
@@ -147,6 +151,7 @@ void ExpectPromisesKept(const std::vector<SimLogEntry>& log, size_t startLines, 
         }
         if (line.event == "Put" && line["name"] == "ctrl_param") {
             EXPECT_TRUE(line["vt"] == "3" && (line["value"] == "0" || line["value"] == "1" || line["value"] == "3")) << line["value"];
+            EXPECT_TRUE(policy < 0 || line["value"] == std::to_string(policy)) << line["value"] << " under policy " << policy;
         }
         if (line.event != "Detach") continue;
         std::string kinds = line["kinds"] == "<none>" ? "" : line["kinds"] + ",";
@@ -158,9 +163,10 @@ void ExpectPromisesKept(const std::vector<SimLogEntry>& log, size_t startLines, 
     EXPECT_EQ(ProxyCallsWithoutBlanket(log), "");
 }
 
-// A schedule's dialog: the view, and the state text the language file in use gives it.
-void ExpectScheduleView(HWND dialog, const std::string& view, const std::wstring& languageFile) {
-    EXPECT_EQ(ViewOf(dialog), view);
+// A schedule's dialog: the view (under a policy every switch disabled, as when not available), and the state text the
+// language file in use gives it.
+void ExpectScheduleView(HWND dialog, const std::string& view, const std::wstring& languageFile, bool locked = false) {
+    EXPECT_EQ(ViewOf(dialog), locked ? "na " + view.substr(view.size() - 1) : view);
     EXPECT_EQ(StateOf(dialog, IDC_STATUS_TEXT).text, LanguageText(languageFile, view[0] == 'n' ? 14 : view[1] == 'n' ? 9 : 10));
 }
 
@@ -187,20 +193,35 @@ protected:
         std::string languageFile, start;
         Stored stored{};
         Row row;
+        int policy = -1;
+        bool warns = false;
         do {
-            row = AnySchedule(random, seed, languageFile, stored);
-            m_adapterStored = StoredReadsAsAdapter(stored, row.before == kBlocked);
-            start = Prediction(row.scenario, m_adapterStored).Start();
+            row = AnySchedule(random, seed, languageFile, stored, m_policy);
+            policy = PolicyControl(m_policy);
+            // Under a policy the dialog reads the stored mode without writing one: a key that cannot be made reads as
+            // nothing there, which shows Adapter Mode.
+            m_adapterStored = StoredReadsAsAdapter(stored, row.before == kBlocked && policy < 0);
+            Prediction prediction(row.scenario, m_adapterStored, policy);
+            start = prediction.Start();
+            warns = prediction.Warns();
         } while (start.empty());
         m_firmware = std::make_unique<Prediction>(row.scenario, m_adapterStored);
         SCOPED_TRACE(testing::Message() << "seed " << seed << " (make fuzz N=1 SEED=" << seed << "), start " << start
-                                        << ", actions " << row.script);
+                                        << (warns ? " with the warning" : "") << ", policy " << policy << ", actions " << row.script);
         Start(row, languageFile, stored);
-        m_first = WaitForWindow(m_tool->pid(), [](HWND h) { return IsSettingsDialog(h) || IsMessageBox(h); }, kStartAllowMs);
-        const size_t startLines = m_run->Log().size();  // the start's calls are over once a window shows
         const bool fatal = start.back() == '!';
+        m_first = WaitForWindow(m_tool->pid(), [fatal](HWND h) { return fatal ? IsMessageBox(h) : IsSettingsDialog(h); }, kStartAllowMs);
+        const size_t startLines = m_run->Log().size();  // the start's calls are over once a window shows
         if (fatal) ExpectFatal(start == "object!" ? kNoObject : kNoStatus);
-        if (!fatal && m_first != nullptr) ExpectScheduleView(m_first, start, LanguageFile());
+        if (!fatal && m_first != nullptr) ExpectScheduleView(m_first, start, LanguageFile(), m_locked);
+        // A policy's state not taken at start is said once the dialog is up, and only then.
+        HWND warning = nullptr;
+        if (!fatal && m_first != nullptr && warns) WaitUntil([&] { return (warning = MessageBoxOf(m_tool->pid())) != nullptr; }, kAllowMs);
+        EXPECT_EQ(warning != nullptr || (!fatal && MessageBoxOf(m_tool->pid()) != nullptr), warns) << "the warning after the start";
+        if (warning != nullptr) {
+            EXPECT_EQ(TextOf(::GetDlgItem(warning, 0xFFFF)), LanguageText(LanguageFile(), 13));
+            EXPECT_TRUE(Click(warning, IDOK, kAllowMs));
+        }
         m_adapterChecked = !fatal && m_first != nullptr && StateOf(m_first, IDC_ADAPTER_MODE).checked;
         for (size_t at = 0; m_first != nullptr && !fatal && at < m_row.script.size() && ::IsWindow(m_first); at += 2) {
             if (!RunAction(m_row.script[at])) break;
@@ -211,11 +232,12 @@ protected:
         }
         EXPECT_NE(m_first, nullptr) << "neither the dialog nor a message within the bound";
         if (!fatal) ExpectEnd();
-        EXPECT_EQ(ReadStored(), fatal || row.before == kBlocked ? m_storedBefore : Dword(m_adapterChecked ? 1 : 0))
-            << "the stored mode: unchanged after a fatal start or where it cannot be, else the mode checked at the end";
+        EXPECT_EQ(ReadStored(), fatal || row.before == kBlocked || m_locked ? m_storedBefore : Dword(m_adapterChecked ? 1 : 0))
+            << "the stored mode: unchanged after a fatal start, under a policy or where it cannot be, else the mode "
+               "checked at the end";
         const bool missingPath = row.scenario.find("MissingPath=1") != std::string::npos;
-        ExpectPromisesKept(m_run->Log(), startLines, fatal, missingPath);
-        if (random() % 100 < 30) RunCommandLine(row, random() % 7, missingPath);
+        ExpectPromisesKept(m_run->Log(), startLines, fatal, missingPath, policy);
+        if (random() % 100 < 30) RunCommandLine(row, random() % 8, missingPath, policy);
     }
 
     // One action of the user on the open dialog, and what it must show; false after the close box.
@@ -254,15 +276,15 @@ protected:
     }
 
     // The command line on the same firmware, in a run of its own: an exit code from its list, the promises kept.
-    void RunCommandLine(const Row& row, unsigned pick, bool missingPath) {
-        static const char* const kCommands[] = {"status", "on", "off", "mode adapter", "on battery --json", "mode", "frob"};
+    void RunCommandLine(const Row& row, unsigned pick, bool missingPath, int policy) {
+        static const char* const kCommands[] = {"status", "on", "off", "mode adapter", "on battery --json", "mode", "frob", "apply"};
         const std::string command = kCommands[pick % std::size(kCommands)];
         SimRun ctlRun(FreshFolder(std::string(row.name) + "-ctl"));
         ctlRun.Scenario(row.scenario);
         const Captured ctl = RunCaptured(L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + std::wstring(command.begin(), command.end()),
                                          ctlRun.folder, 4 * (kStartBoundMs + 2 * kBoundMs));
-        EXPECT_LE(ctl.exit, 6u) << "pelloranctl " << command << ": an exit code from its list, within the bounds";
-        ExpectPromisesKept(ctlRun.Log(), ctlRun.Log().size(), false, missingPath);
+        EXPECT_LE(ctl.exit, policy < 0 ? 6u : 7u) << "pelloranctl " << command << ": an exit code from its list, within the bounds";
+        ExpectPromisesKept(ctlRun.Log(), ctlRun.Log().size(), false, missingPath, policy);
     }
 
     std::wstring LanguageFile() const { return s_folder + L"\\PelloranLang.ini"; }

@@ -56,10 +56,12 @@ inline bool LearnedNothing(HRESULT hr) {
 }
 
 // The firmware a schedule's scenario describes, and the start it makes the tool show: "na A", "off B", "on A", ...,
-// "object!" or "status!", or "" when the answers come too near a bound for the outcome to be certain.
+// "object!" or "status!", or "" when the answers come too near a bound for the outcome to be certain. Under a policy
+// (its control value, or -1 for none) the start then sends the policy's state unless the firmware reports it, and
+// shows the state read back, with the warning when the firmware is not in the policy's state after it.
 class Prediction {
 public:
-    Prediction(const std::string& scenario, bool adapterStored) : m_adapterStored(adapterStored) {
+    Prediction(const std::string& scenario, bool adapterStored, int policy = -1) : m_adapterStored(adapterStored), m_policy(policy) {
         std::istringstream keys(scenario);
         for (std::string key; std::getline(keys, key, ';');) {
             const std::string name = key.substr(0, key.find('=')), value = key.substr(key.find('=') + 1);
@@ -73,9 +75,13 @@ public:
     }
 
     std::string Start() {
-        const std::string outcome = RunStart();
+        std::string outcome = RunStart();
+        if (m_policy >= 0 && m_valid && int(m_status & 0xFF) != m_policy) outcome = ApplyPolicy();
         return m_certain ? outcome : "";
     }
+
+    // Whether the start ends with the warning that the policy's state was not taken.
+    bool Warns() const { return m_warns; }
 
     // What the dialog shows for a valid status word, by the rules of the start.
     std::string View(unsigned long long status) const {
@@ -125,13 +131,30 @@ private:
         const CallEnd statusCall = Call("device_status");
         if (statusCall == kLearnedNothing) return "na " + Stored();
         if (statusCall == kFailed || Key("MissingPath", "0") == "1") return "status!";
+        m_status = std::stoull(Key("StatusWord", Key("InitialStatus", "0x10000")), nullptr, 0);
+        m_valid = Typed(m_status);
+        return m_valid ? View(m_status) : "status!";
+    }
+
+    // The status word as the tool takes it in the scenario's type: false for no valid status word.
+    bool Typed(unsigned long long& status) const {
         const std::string type = Key("StatusType", "I4");
-        unsigned long long status = std::stoull(Key("StatusWord", Key("InitialStatus", "0x10000")), nullptr, 0);
         if (type == "I2" || type == "UI2") status &= 0xFFFF;
         else if (type == "I1" || type == "UI1") status &= 0xFF;
         else if (type == "I4" || type == "UI4" || type == "INT" || type == "UINT") status &= 0xFFFFFFFF;
-        else if (type != "I8" && type != "UI8") return "status!";  // no integer: no status word
-        return status <= 0xFFFFFFFF && (status & 0x10000) != 0 ? View(status) : "status!";
+        else if (type != "I8" && type != "UI8") return false;  // no integer: no status word
+        return status <= 0xFFFFFFFF && (status & 0x10000) != 0;
+    }
+
+    // The policy's state sent, and the status read back, each within a call's bound and what is left of the start's:
+    // the firmware takes the state when the call succeeds (a fixed status word stays as it is).
+    std::string ApplyPolicy() {
+        const bool taken = Call("device_ctrl", std::min<long>(kStartBoundMs, m_t + kBoundMs)) == kAnswered;
+        unsigned long long status = Key("StatusWord", "").empty() && taken ? 0x10000ULL | unsigned(m_policy) : m_status;
+        if (!Key("StatusWord", "").empty()) status = std::stoull(Key("StatusWord", ""), nullptr, 0);
+        const bool read = Call("device_status", std::min<long>(kStartBoundMs, m_t + kBoundMs)) == kAnswered && Typed(status);
+        m_warns = !taken || !read || int(status & 0xFF) != m_policy;
+        return read ? View(status) : "na " + Stored();
     }
 
     static Script ParseScript(std::string text) {
@@ -175,25 +198,26 @@ private:
         m_t = std::min(at, deadline);
         return at < deadline;
     }
-    // A method call: the class lookup, the definitions and the method, each awaited until the start's bound, its
-    // steps tried again while a failure may pass, attempts 500 ms apart from the call's start, six retries at most.
+    // A method call: the class lookup, the definitions and the method, each awaited until the bound (by default the
+    // start's), its steps tried again while a failure may pass, attempts 500 ms apart from the call's start, six
+    // retries at most.
     enum CallEnd { kAnswered, kFailed, kLearnedNothing };
-    bool Again(HRESULT hr, long start, int& pauses) {
-        if (!MayPass(hr) || pauses == 6 || start + (pauses + 1) * 500 > long(kStartBoundMs)) return false;
+    bool Again(HRESULT hr, long start, int& pauses, long bound) {
+        if (!MayPass(hr) || pauses == 6 || start + (pauses + 1) * 500 > bound) return false;
         m_t = std::max(m_t, start + (pauses + 1) * 500L);
         ++pauses;
         return true;
     }
     static CallEnd Failure(HRESULT hr) { return LearnedNothing(hr) ? kLearnedNothing : kFailed; }
-    CallEnd Call(const std::string& method) {
+    CallEnd Call(const std::string& method, long bound = kStartBoundMs) {
         const long start = m_t;
         int pauses = 0;
         for (;;) {
             const Script::Answer object = Take("GetObject");
-            if (!Within(object, kStartBoundMs)) return kLearnedNothing;
+            if (!Within(object, bound)) return kLearnedNothing;
             const HRESULT hr = object.hasCode ? object.hr : S_OK;
             if (hr == S_OK) break;
-            if (SUCCEEDED(hr) || !Again(hr, start, pauses)) return SUCCEEDED(hr) ? kFailed : Failure(hr);
+            if (SUCCEEDED(hr) || !Again(hr, start, pauses, bound)) return SUCCEEDED(hr) ? kFailed : Failure(hr);
         }
         for (const char* step : {"GetMethod", "SpawnInstance"}) {
             const Script::Answer answer = Take(step);
@@ -201,16 +225,19 @@ private:
         }
         for (;;) {
             const Script::Answer attempt = Take(method);
-            if (!Within(attempt, kStartBoundMs)) return kLearnedNothing;
+            if (!Within(attempt, bound)) return kLearnedNothing;
             const HRESULT hr = attempt.hasCode ? attempt.hr : S_OK;
             if (SUCCEEDED(hr)) return kAnswered;
-            if (!Again(hr, start, pauses)) return Failure(hr);
+            if (!Again(hr, start, pauses, bound)) return Failure(hr);
         }
     }
 
     std::map<std::string, std::string> m_keys;
     std::map<std::string, Script> m_scripts;
     bool m_adapterStored;
+    int m_policy;
+    unsigned long long m_status = 0;  // the status word of the start, in the tool's reading
+    bool m_valid = false, m_warns = false;
     bool m_certain = true;
     long m_t = 0;
 };

@@ -74,20 +74,20 @@ TEST(LangFile, TextsOfTheNumberedSectionCutToTheirRoom) {
     EXPECT_EQ(description, L"kept:" + s999 + s1000.substr(0, 999) + L"\r\n\u00E9");
 }
 
-TEST(ShippedLangFile, Utf16WithCrLfAndFourteenTextsInOrderPerSection) {
+TEST(ShippedLangFile, Utf16WithCrLfAndFifteenTextsInOrderPerSection) {
     const std::string bytes = ReadFileBytes(kShipped);
     ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
     for (size_t i = 2; i + 1 < bytes.size(); i += 2)
         EXPECT_TRUE(bytes[i] != '\n' || bytes[i + 1] != 0 || bytes[i - 2] == '\r') << "LF without CR at byte " << i;
     for (const std::wstring& section : Shipped()) {
-        int next = 1;  // the keys S1 to S14, in that order
+        int next = 1;  // the keys S1 to S15, in that order
         for (const std::wstring& entry : Shipped(section)) {
             const std::wstring key = entry.substr(0, entry.find(L'=')), value = entry.substr(key.size() + 1);
             const DWORD room = key.size() == 2 && key[1] <= L'7' ? kParagraphRoom : kShortTextRoom;
             EXPECT_TRUE(!value.empty() && value.size() < room) << "[" << section.c_str() << "] " << key.c_str();
             EXPECT_EQ(key, L"S" + std::to_wstring(next++)) << section.c_str();
         }
-        EXPECT_EQ(next, 15) << section.c_str();
+        EXPECT_EQ(next, 16) << section.c_str();
     }
 }
 
@@ -100,11 +100,12 @@ TEST(ShippedLangFile, DescriptionNamesTheButtonsOfItsSection) {
     }
 }
 
-// The English message for a change the firmware did not apply, and the state shown when it cannot be read: the
-// program carries these two built in, for a language file that lacks them, and the two must agree.
+// The English message for a change the firmware did not apply, the state shown when it cannot be read and the note
+// of a policy: the program carries these built in, for a language file that lacks them, and they must agree.
 TEST(ShippedLangFile, EnglishFailureTextsAreTheBuiltInOnes) {
     EXPECT_EQ(ReadLangValue(1, kKeyChangeNotApplied, kShipped, kShortTextRoom), kEnglishChangeNotApplied);
     EXPECT_EQ(ReadLangValue(1, kKeyNotAvailable, kShipped, kShortTextRoom), kEnglishNotAvailable);
+    EXPECT_EQ(ReadLangValue(1, kKeyManaged, kShipped, kShortTextRoom), kEnglishManaged);
 }
 
 }  // namespace

@@ -57,6 +57,25 @@ std::vector<std::wstring> Names(const std::wstring& folder, const std::wstring& 
     return names;
 }
 
+// The administrative template, installed beside the programs as a policy store lays it out.
+const wchar_t* const kTemplate[] = {L"PolicyDefinitions\\Pelloran.admx", L"PolicyDefinitions\\en-US\\Pelloran.adml"};
+
+std::vector<std::wstring> Sorted(std::vector<std::wstring> names, const std::wstring& more) {
+    names.push_back(more);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The administrative template and the start-up script in a package's folder, byte for byte as in the tree.
+void ExpectTemplateAndScript(const std::wstring& folder) {
+    EXPECT_EQ(Names(folder + L"\\PolicyDefinitions"), (std::vector<std::wstring>{L"Pelloran.admx", L"en-US"}));
+    EXPECT_EQ(Names(folder + L"\\PolicyDefinitions\\en-US"), std::vector<std::wstring>{L"Pelloran.adml"});
+    EXPECT_EQ(ReadFileBytes(folder + L"\\" + kTemplate[0]), ReadFileBytes(WinPath(PELLORAN_SOURCE_DIR "/packaging/policy/Pelloran.admx")));
+    EXPECT_EQ(ReadFileBytes(folder + L"\\" + kTemplate[1]), ReadFileBytes(WinPath(PELLORAN_SOURCE_DIR "/packaging/policy/en-US/Pelloran.adml")));
+    EXPECT_EQ(ReadFileBytes(folder + L"\\Apply-UsbChargingPolicy.cmd"),
+              ReadFileBytes(WinPath(PELLORAN_SOURCE_DIR "/packaging/scripts/Apply-UsbChargingPolicy.cmd")));
+}
+
 // Runs a command line until it and every process it started have ended (an uninstaller that hands over to
 // a copy of itself included); its exit code, or STILL_ACTIVE when they outlive the time-out.
 DWORD RunToCompletion(std::wstring commandLine) {
@@ -281,12 +300,13 @@ protected:
     void ExpectInstalled(const std::string& version, const std::wstring& sourceExe) {
         SCOPED_TRACE(version);
         const std::wstring exe = Folder() + L"\\Pelloran.exe";
-        std::vector<std::wstring> files = {L"Pelloran.exe", L"PelloranLang.ini", L"Detect-UsbCharging.cmd",
-                                           L"Detect-UsbCharging.ps1", L"Remediate-UsbCharging.ps1"};
+        std::vector<std::wstring> files = {L"Pelloran.exe", L"PelloranLang.ini", L"Apply-UsbChargingPolicy.cmd",
+                                           L"Detect-UsbCharging.cmd", L"Detect-UsbCharging.ps1", L"Remediate-UsbCharging.ps1"};
         if (!P().msi) files.push_back(L"Uninstall.exe");
         files.push_back(L"pelloranctl.exe");
         std::sort(files.begin(), files.end());
-        EXPECT_EQ(Names(Folder()), files);
+        EXPECT_EQ(Names(Folder()), Sorted(files, L"PolicyDefinitions"));
+        ExpectTemplateAndScript(Folder());
         EXPECT_EQ(Names(KnownFolder(P().programFiles), L"Pelloran"), std::vector<std::wstring>{L"Pelloran"});
         std::wstring sourceCtl = sourceExe.substr(0, sourceExe.rfind(L'\\')) + L"\\pelloranctl.exe";
         if (sourceExe.size() > 17 && sourceExe.compare(sourceExe.size() - 17, 17, L"\\app\\Pelloran.exe") == 0)
@@ -303,6 +323,7 @@ protected:
         EXPECT_EQ(entry[L"DisplayIcon"], exe + L",0");
         uintmax_t bytes = 0;
         for (const std::wstring& file : files) bytes += fs::file_size(Folder() + L"\\" + file);
+        for (const wchar_t* file : kTemplate) bytes += fs::file_size(Folder() + L"\\" + file);
         EXPECT_EQ(entry[L"EstimatedSize"], std::to_wstring(bytes / 1024));
         EXPECT_EQ(entry[L"NoModify"] + entry[L"NoRepair"], L"11");
         std::wstring uninstall = L"\"" + Folder() + L"\\Uninstall.exe\"", quiet = uninstall + L" /S";
@@ -394,9 +415,11 @@ TEST(PortableZip, RunsFromAFolderWithSpacesAndNonAsciiLettersAndReadsItsLanguage
     const std::wstring folder = WinPath(PELLORAN_PACKAGES "/zip") + L"\\" + folders[0];
     const std::wstring& name = folders[0];
     EXPECT_TRUE(name.find(L' ') != std::wstring::npos && std::any_of(name.begin(), name.end(), [](wchar_t c) { return c > 0x7F; }));
-    EXPECT_EQ(Names(folder), (std::vector<std::wstring>{L"Detect-UsbCharging.cmd", L"Detect-UsbCharging.ps1", L"Pelloran.exe",
-                                                        L"PelloranLang.ini", L"README.txt", L"Remediate-UsbCharging.ps1",
+    EXPECT_EQ(Names(folder), (std::vector<std::wstring>{L"Apply-UsbChargingPolicy.cmd", L"Detect-UsbCharging.cmd",
+                                                        L"Detect-UsbCharging.ps1", L"Pelloran.exe", L"PelloranLang.ini",
+                                                        L"PolicyDefinitions", L"README.txt", L"Remediate-UsbCharging.ps1",
                                                         L"pelloranctl.exe"}));
+    ExpectTemplateAndScript(folder);
     std::string readme = ReadFileBytes(folder + L"\\README.txt");
     ::CharLowerBuffA(&readme[0], DWORD(readme.size()));
     EXPECT_NE(readme.find("administrator rights"), std::string::npos) << "the text says the tool asks for them";

@@ -1,6 +1,8 @@
 // The user's stored mode in the registry, read, written and made impossible to store, as a test sets it up.
 #pragma once
 
+#include "prefs/UsbChargingPolicy.h"
+
 #include <windows.h>
 
 #include <string>
@@ -41,6 +43,18 @@ inline void BlockStoredKey(bool blocked) {
     if (blocked && ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tolvek", 0, nullptr, REG_OPTION_VOLATILE,
                                      KEY_ALL_ACCESS, nullptr, &parent, nullptr) == ERROR_SUCCESS)
         ::RegCloseKey(parent);
+}
+
+// Sets the machine's policy value (REG_NONE: removes it) as a 64-bit Group Policy client writes it: through the 64-bit
+// view of the registry, which 32-bit Windows ignores.
+inline void StorePolicy(const Stored& value) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    if (value.type == REG_NONE) ::RegDeleteValueW(key, kPolicyValueName);
+    else ::RegSetValueExW(key, kPolicyValueName, 0, value.type, reinterpret_cast<const BYTE*>(value.bytes.data()), DWORD(value.bytes.size()));
+    ::RegCloseKey(key);
 }
 
 }  // namespace testsupport
