@@ -12,8 +12,8 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 // A failing step of a call (the class definition's GetObject, the ExecMethod) is tried again, attempts
-// starting 500 ms apart from the call's start, seven attempts at most in all, while the next still starts by
-// the call's deadline, but only while the failure is one that may pass.
+// starting 500 ms apart from the call's start, six retries at most in all (so seven attempt times), while the
+// next still starts by the call's deadline, but only while the failure is one that may pass.
 constexpr DWORD kRetryPauseMs = 500;
 constexpr int kMaxRetryPauses = 6;
 
