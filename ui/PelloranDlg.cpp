@@ -141,7 +141,7 @@ void CPelloranDlg::ShowFirmwareState() {
 }
 
 void CPelloranDlg::ApplyPolicy(const Deadline& startup) {
-    // Part of the start: the change and its read-back each within a call's bound and the start's deadline.
+    // Still the start: the change and its read-back each within a call's bound and the start's deadline.
     const HRESULT sent = SetDeviceControl(m_policy.control, startup.Sooner(kFirmwareBoundMs));
     const FirmwareReading reading = ReadFirmwareStatus(startup.Sooner(kFirmwareBoundMs));
     ShowReadBack(reading);
