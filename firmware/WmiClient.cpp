@@ -1,6 +1,7 @@
 // COM set-up, the connection to the namespace and the instance query of the firmware's class.
 #include "firmware/WmiClient.h"
 
+#include "firmware/Clock.h"
 #include "firmware/ComHelpers.h"
 
 #include <cstdio>
@@ -9,11 +10,11 @@
 
 WmiClient* g_pWmiClient = nullptr;
 
-Deadline::Deadline(DWORD boundMs) : m_start(::GetTickCount64()), m_end(m_start + boundMs) {}
+Deadline::Deadline(DWORD boundMs) : m_start(ClockNowMs()), m_end(m_start + boundMs) {}
 
 Deadline Deadline::StartingNow() const {
     Deadline now(*this);
-    now.m_start = ::GetTickCount64();
+    now.m_start = ClockNowMs();
     return now;
 }
 
@@ -24,12 +25,12 @@ Deadline Deadline::Sooner(DWORD boundMs) const {
 }
 
 void Deadline::PauseUntil(DWORD offsetMs) const {
-    const ULONGLONG now = ::GetTickCount64();
-    if (m_start + offsetMs > now) ::Sleep(static_cast<DWORD>(m_start + offsetMs - now));
+    const ULONGLONG now = ClockNowMs();
+    if (m_start + offsetMs > now) ClockSleep(static_cast<DWORD>(m_start + offsetMs - now));
 }
 
 DWORD Deadline::Left() const {
-    const ULONGLONG now = ::GetTickCount64();
+    const ULONGLONG now = ClockNowMs();
     return now < m_end ? static_cast<DWORD>(m_end - now) : 0;
 }
 
@@ -141,7 +142,7 @@ public:
     // Waits until the deadline for the namespace, in the caller's apartment: S_OK with it, the
     // connection's failure, or WBEM_E_TIMED_OUT when it did not come in time (it is released when it does).
     HRESULT Await(const Deadline& deadline, IWbemServices** services) {
-        ::WaitForSingleObject(m_answered, deadline.Left());
+        ClockWait(m_answered, deadline.Left());
         if (::InterlockedCompareExchange(&m_state, kAbandoned, kPending) == kPending) return WBEM_E_TIMED_OUT;
         HRESULT hr = m_hr;
         if (hr == S_OK)  // the worker's apartment may not be this thread's: the namespace is unmarshaled here

@@ -1,6 +1,7 @@
 // Semi-synchronous answers: the call-result object that a caller polls with GetResultObject, and the
 // worker threads that bring an answer late, as a slow firmware would.
 #include "sim/SimObjects.h"
+#include "sim/VirtualClock.h"
 
 #include <cwchar>
 
@@ -39,12 +40,17 @@ struct LateWork {
     DWORD delayMs;
     std::function<void()> work;
     HMODULE module;
+    VirtualClock* clock;  // with the stall it began, when the test runs a virtual clock
+    VirtualClock::Stall stall;
 };
 
 DWORD WINAPI RunLate(void* parameter) {
     auto* late = static_cast<LateWork*>(parameter);
-    ::Sleep(late->delayMs);
-    late->work();
+    if (late->clock != nullptr)
+        late->clock->WaitOut(late->stall);
+    else
+        ::Sleep(late->delayMs);
+    if (late->work) late->work();
     const HMODULE module = late->module;
     delete late;
     ::FreeLibraryAndExitThread(module, 0);  // the reference taken when the thread was made
@@ -54,7 +60,8 @@ DWORD WINAPI RunLate(void* parameter) {
 void RunLater(DWORD delayMs, std::function<void()> work) {
     HMODULE module = nullptr;
     ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunLate), &module);
-    auto* late = new LateWork{delayMs, std::move(work), module};
+    VirtualClock* clock = SimVirtualClock();
+    auto* late = new LateWork{delayMs, std::move(work), module, clock, clock != nullptr ? clock->Begin(delayMs) : VirtualClock::Stall{}};
     const HANDLE thread = ::CreateThread(nullptr, 0, &RunLate, late, 0, nullptr);
     if (thread != nullptr) {
         ::CloseHandle(thread);
@@ -126,8 +133,11 @@ IWbemCallResult* SimCreateCallResult(std::shared_ptr<SimSession> session, std::s
 }
 
 void SimAnswerLater(const SimAnswer& answer, std::function<void()> work) {
-    if (answer.never) return;
-    if (answer.delayMs == 0)
+    if (answer.never && SimVirtualClock() != nullptr)
+        RunLater(INFINITE, nullptr);  // a stall that never ends, for the virtual clock to see
+    else if (answer.never)
+        return;
+    else if (answer.delayMs == 0)
         work();
     else
         RunLater(answer.delayMs, std::move(work));
@@ -139,7 +149,9 @@ void SimWait(HANDLE handle, DWORD timeoutMs) {
     // apartment, CoWaitForMultipleHandles enters the COM modal loop"); one from the multithreaded apartment
     // just blocks.
     DWORD index = 0;
-    if (std::wcscmp(SimApartmentName(), L"sta") == 0)
+    if (ClockSource* clock = SimVirtualClock())
+        clock->Wait(handle, timeoutMs);
+    else if (std::wcscmp(SimApartmentName(), L"sta") == 0)
         ::CoWaitForMultipleHandles(0, timeoutMs, 1, &handle, &index);
     else
         ::WaitForSingleObject(handle, timeoutMs);
@@ -147,7 +159,19 @@ void SimWait(HANDLE handle, DWORD timeoutMs) {
 
 void SimWaitForAnswer(const SimAnswer& answer) {
     if (answer.never)
-        ::Sleep(INFINITE);
+        SimSleep(INFINITE);
     else if (answer.delayMs > 0)
-        ::Sleep(answer.delayMs);
+        SimSleep(answer.delayMs);
+}
+
+void SimSleep(DWORD ms) {
+    if (ClockSource* clock = SimVirtualClock())
+        clock->Sleep(ms);
+    else
+        ::Sleep(ms);
+}
+
+ULONGLONG SimNowMs() {
+    ClockSource* clock = SimVirtualClock();
+    return clock != nullptr ? clock->NowMs() : ::GetTickCount64();
 }

@@ -13,7 +13,7 @@ public:
           m_instances(instances),
           m_forwardOnly(forwardOnly),
           m_resultsNever(results.never),
-          m_resultsAt(::GetTickCount64() + results.delayMs) {}
+          m_resultsAt(SimNowMs() + results.delayMs) {}
 
     // Rewinds to the first instance, unless the enumerator is forward-only.
     HRESULT STDMETHODCALLTYPE Reset() override {
@@ -64,19 +64,19 @@ private:
     // Waits until the query's results and this call's answer are both there, but no longer than the
     // time-out (WBEM_INFINITE: for ever); false when the time-out came first.
     bool WaitForAnswer(const SimAnswer& answer, LONG timeoutMs) const {
-        const ULONGLONG now = ::GetTickCount64();
+        const ULONGLONG now = SimNowMs();
         const bool never = m_resultsNever || answer.never;
         ULONGLONG wait = m_resultsAt > now ? m_resultsAt - now : 0;
         if (answer.delayMs > wait) wait = answer.delayMs;
         if (timeoutMs < 0) {  // WBEM_INFINITE
-            if (never || wait > 0) ::Sleep(never ? INFINITE : static_cast<DWORD>(wait));
+            if (never || wait > 0) SimSleep(never ? INFINITE : static_cast<DWORD>(wait));
             return true;
         }
         if (never || wait > static_cast<ULONGLONG>(timeoutMs)) {
-            ::Sleep(static_cast<DWORD>(timeoutMs));
+            SimSleep(static_cast<DWORD>(timeoutMs));
             return false;
         }
-        if (wait > 0) ::Sleep(static_cast<DWORD>(wait));
+        if (wait > 0) SimSleep(static_cast<DWORD>(wait));
         return true;
     }
 

@@ -283,6 +283,9 @@ void SimAnswerLater(const SimAnswer& answer, std::function<void()> work);
 
 // Waits for a synchronous call's answer: the delay, or for ever when it never comes.
 void SimWaitForAnswer(const SimAnswer& answer);
+// A stall and the time, by the test's virtual clock when it has one (see VirtualClock.h), else in real time.
+void SimSleep(DWORD ms);
+ULONGLONG SimNowMs();
 // Waits for the handle as a call through a proxy waits in the caller's apartment: dispatching the thread's
 // messages in a single-threaded one.
 void SimWait(HANDLE handle, DWORD timeoutMs);

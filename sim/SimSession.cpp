@@ -2,6 +2,7 @@
 #include "sim/SimSession.h"
 
 #include "sim/MonotonicClock.h"
+#include "sim/VirtualClock.h"
 #include "sim/SimCodes.h"
 #include "sim/SimModule.h"
 
@@ -10,6 +11,16 @@
 
 #include <cwchar>
 #include <cwctype>
+
+namespace {
+
+// The log's time: the test's virtual clock when it has one, else the monotonic clock that other processes read too.
+long long SimLogTimeMs() {
+    ClockSource* clock = SimVirtualClock();
+    return clock != nullptr ? static_cast<long long>(clock->NowMs()) : NowMs();
+}
+
+}  // namespace
 
 namespace {
 
@@ -270,7 +281,7 @@ SimLogLine::SimLogLine(const SimSession& session, const wchar_t* event)
 
 SimLogLine::SimLogLine(const wchar_t* logPath, const wchar_t* event) : m_path(logPath) {
     if (m_path[0] == L'\0') return;  // nothing is formatted for a session without a log
-    m_line = L"t=" + std::to_wstring(NowMs()) + L"\tpid=" + std::to_wstring(::GetCurrentProcessId()) + L"\t" +
+    m_line = L"t=" + std::to_wstring(SimLogTimeMs()) + L"\tpid=" + std::to_wstring(::GetCurrentProcessId()) + L"\t" +
              event;
 }
 

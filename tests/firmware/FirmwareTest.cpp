@@ -1,7 +1,11 @@
 // The WMI client and the firmware's method calls against the simulator: what reaches WMI, in which order,
-// how each answer is taken, the retries, and the objects released.
+// how each answer is taken, the retries, the bounds of a slow or stalled firmware, and the objects released.
+// The simulator runs in this process by a virtual clock: a stall moves it on, so that the bounds cost no wall time.
+#include "firmware/Clock.h"
 #include "firmware/FirmwareCalls.h"
+#include "firmware/FirmwareState.h"
 #include "firmware/WmiClient.h"
+#include "sim/VirtualClock.h"
 #include "tests/driver/DialogWindows.h"
 #include "tests/support/Files.h"
 #include "tests/support/SimRun.h"
@@ -15,6 +19,17 @@
 #include <utility>
 
 using namespace testsupport;
+
+namespace {
+
+VirtualClock& TestClock() {
+    static VirtualClock clock;  // made on the first call, by the tests' thread: the client
+    return clock;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) ClockSource* PelloranVirtualClock() { return &TestClock(); }
 
 namespace {
 
@@ -63,15 +78,24 @@ private:
 
 class FirmwareTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { InitComSecurity(); }
+    static void SetUpTestSuite() {
+        SetClockSource(&TestClock());
+        InitComSecurity();
+    }
 
-    // A fresh client on its own scenario, connected and queried as the dialog does; the instance count.
-    int Start(const std::string& scenario) {
+    // A fresh client on its own scenario.
+    void Prepare(const std::string& scenario) {
         TearDown();
+        TestClock().Forget();
         static int runs = 0;
         m_run = std::make_unique<SimRun>(FreshFolder("firmware-" + std::to_string(++runs)));
         m_run->Scenario(scenario);
         g_pWmiClient = new WmiClient();
+    }
+
+    // The same, connected and queried as the dialog does; the instance count.
+    int Start(const std::string& scenario) {
+        Prepare(scenario);
         m_connected = ConnectNamespace(L"root\\wmi", Deadline(kFirmwareBoundMs), &m_answer);
         return m_connected ? QueryInstances(L"TolvekManagement", Deadline(kFirmwareBoundMs)) : -1;
     }
@@ -219,7 +243,7 @@ TEST_F(FirmwareTest, AStatusCallThatExecutesNothingNeverReportsAnEarlierAnswer) 
 TEST_F(FirmwareTest, AFailingCallIsTriedAgainSixTimesHalfASecondApart) {
     ASSERT_EQ(Start("Answers.GetObject=WBEM_E_SERVER_TOO_BUSY,WBEM_E_SERVER_TOO_BUSY;Answers.device_ctrl=WBEM_E_TRANSPORT_FAILURE*"), 1);
     const Deadline deadline(kStartupBoundMs);
-    ::Sleep(1000);
+    ClockSleep(1000);
     EXPECT_EQ(SetDeviceControl(1, deadline), WBEM_E_TRANSPORT_FAILURE);
     std::vector<SimLogEntry> attempts = m_run->Log("GetObject");
     ASSERT_EQ(attempts.size(), 3u);
@@ -227,6 +251,76 @@ TEST_F(FirmwareTest, AFailingCallIsTriedAgainSixTimesHalfASecondApart) {
     ASSERT_EQ(methods.size(), 5u);
     attempts.insert(attempts.end(), methods.begin() + 1, methods.end());
     for (size_t i = 1; i < attempts.size(); ++i) EXPECT_GE(attempts[i].t() - attempts[i - 1].t(), 450) << i;
+}
+
+// A start-up step that stalls is given up at the start's bound and learned nothing: the firmware is not available,
+// never without an object or a status; a slow step that answers within the bound is taken.
+TEST_F(FirmwareTest, AStartUpStepGivenUpAtTheBoundLearnedNothing) {
+    struct Row {
+        const char* scenario;
+        FirmwareReading::Outcome outcome;
+        int status;
+        int path;  // the instance the status call addressed (-1: none was made)
+    };
+    const Row rows[] = {
+        {"Answers.ConnectServer=never", FirmwareReading::kNotAvailable, 0, -1},
+        {"Answers.ConnectServer=@10800", FirmwareReading::kNotAvailable, 0, -1},
+        {"Answers.Next=never", FirmwareReading::kNotAvailable, 0, -1},
+        {"Answers.GetObject=never", FirmwareReading::kNotAvailable, 0, -1},
+        {"Answers.device_status=never", FirmwareReading::kNotAvailable, 0, 0},
+        {"Answers.ConnectServer=@8500;Answers.Next=@2500", FirmwareReading::kNotAvailable, 0, -1},
+        {"SlowLogOn=1", FirmwareReading::kNotAvailable, 0, 0},
+        {"StatusWord=0x10003;Answers.*=@5000", FirmwareReading::kStatus, 0x10003, 0},            // a cold machine
+        {"StatusWord=0x10001;Answers.device_status=@5000", FirmwareReading::kStatus, 0x10001, 0},  // a cold provider
+        // An end of the enumeration that does not come: the status call addresses the last instance counted, in time.
+        {"StatusWord=0x10001;Answers.Next=S_OK,never;Answers.device_status=@300", FirmwareReading::kStatus, 0x10001, 0},
+        {"Instances=3;StatusWord=0x10003;Answers.Next=S_OK,S_OK,S_OK,never;Answers.device_status=@300",
+         FirmwareReading::kStatus, 0x10003, 2}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.scenario);
+        Prepare(row.scenario);
+        const ULONGLONG started = ClockNowMs();
+        const FirmwareReading reading = ReadFirmwareAtStart(Deadline(kStartupBoundMs));
+        EXPECT_LE(ClockNowMs() - started, kStartupBoundMs);
+        EXPECT_EQ(reading.outcome, row.outcome);
+        EXPECT_EQ(reading.outcome == FirmwareReading::kNotAvailable, LearnedNothing(reading.hr));
+        EXPECT_EQ(reading.status, row.status);
+        const std::vector<SimLogEntry> calls = m_run->Log("ExecMethod");
+        ASSERT_EQ(calls.size(), row.path < 0 ? 0u : 1u) << "a start-up status read is tried once";
+        if (row.path >= 0) {
+            EXPECT_EQ(calls[0]["path"], kPath + std::to_string(row.path) + "\"");
+        }
+    }
+    // The connection that came after the bound is released, never used, once its time has come.
+    Prepare("Answers.ConnectServer=@10800");
+    ReadFirmwareAtStart(Deadline(kStartupBoundMs));
+    ClockSleep(1000);
+    EXPECT_TRUE(WaitUntil([&] {
+        const std::vector<SimLogEntry> freed = m_run->Log("Free");
+        return std::any_of(freed.begin(), freed.end(), [](const SimLogEntry& e) { return e["kind"] == "Services"; });
+    }));
+}
+
+// A click's control call and read-back share one bound below the 5 s after which Windows calls a window that
+// handles no message not responding, however they stall; a late answer acts when it comes.
+TEST_F(FirmwareTest, AClickAndItsReadBackShareOneBound) {
+    constexpr ULONGLONG kNotRespondingMs = 5000;
+    const std::tuple<const char*, FirmwareReading::Outcome, int> rows[] = {
+        {"Answers.device_ctrl=never", FirmwareReading::kStatus, 0x10000},
+        {"Answers.device_ctrl=never;Answers.device_status=never", FirmwareReading::kNotAvailable, 0},
+        {"Answers.device_ctrl=@6000", FirmwareReading::kStatus, 0x10000}};
+    for (const auto& [scenario, outcome, status] : rows) {
+        SCOPED_TRACE(scenario);
+        ASSERT_EQ(Start(scenario), 1);
+        const ULONGLONG started = ClockNowMs();
+        const FirmwareChange change = ChangeFirmware(3);
+        EXPECT_LT(ClockNowMs() - started, kNotRespondingMs);
+        EXPECT_EQ(change.sent, WBEM_E_TIMED_OUT);
+        EXPECT_EQ(change.readBack.outcome, outcome);
+        EXPECT_EQ(change.readBack.status, status);
+    }
+    ClockSleep(kFirmwareBoundMs);  // the late answer of the last row comes
+    EXPECT_TRUE(WaitUntil([&] { return ReadFirmwareStatus(Deadline(kFirmwareBoundMs)).status == 0x10003; }));
 }
 
 }  // namespace
