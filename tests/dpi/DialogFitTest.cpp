@@ -38,14 +38,14 @@ const ControlTexts kControls[] = {
 };
 
 // That the text a control shows fits it, across and down: what it needs of the control against the room the control
-// leaves it, in pixels, measured in the control's own font. A label draws its text from its left edge, on one line (a second line would fall below it).
-// A push button draws its text centred inside its frame: the default button's outline and the 2-pixel edge, 3
-// pixels a side at 96 dpi (a themed Windows button keeps about as much for its own edge), scaled with the DPI. A
-// radio button draws its circle (12 pixels and one at 96 dpi under Wine, 13 in Windows' theme, scaled with the
-// DPI), a gap of half a digit's width, then its text, with a pixel of focus rectangle beyond it.
-// A paragraph of the description (the note of a policy, its first) is wrapped by the edit control itself: it must
-// take two lines at most, as high as the font's, and show whole in the control's formatting rectangle, so that the
-// description's own first lines stay in view below it.
+// leaves it, in pixels, measured in the control's own font. A label draws its text from its left edge, on one line
+// (a second line would fall below it). A push button draws its text centred inside its frame: the default button's
+// outline and the 2-pixel edge, 3 pixels a side at 96 dpi (a themed Windows button keeps about as much for its own
+// edge), scaled with the DPI. A radio button draws its circle (12 pixels and one at 96 dpi under Wine, 13 in
+// Windows' theme, scaled with the DPI), a gap of half a digit's width, then its text, with a pixel of focus rectangle
+// beyond it. A paragraph of the description (the note of a policy, its first) is wrapped by the edit control itself:
+// it must take two lines at most, as high as the font's, and show whole in the control's formatting rectangle, so
+// that the description's own first lines stay in view below it.
 void ExpectFits(const ControlTexts& control, HWND window, int key, int dpi) {
     const std::string what = "S" + std::to_string(key) + " in control " + std::to_string(control.id);
     wchar_t shown[kShortTextRoom] = {};

@@ -107,8 +107,9 @@ void ExpectHardenedProgram(const std::wstring& path, WORD subsystem, size_t maxB
     const std::string file = ReadFileBytes(path);
     EXPECT_LE(file.size(), maxBytes) << "the executable grew";
     ASSERT_GT(file.size(), 1024u);
+    // The headers as 32-bit ones: up to the optional header's magic, those of 64 bits are the same.
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
-        file.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data())->e_lfanew);  // its fields up to the optional header's magic are those of 64 bits
+        file.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data())->e_lfanew);
     EXPECT_EQ(nt->FileHeader.Machine, k64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
     ASSERT_EQ(nt->OptionalHeader.Magic, k64 ? IMAGE_NT_OPTIONAL_HDR64_MAGIC : IMAGE_NT_OPTIONAL_HDR32_MAGIC);
     auto fileOffset = [&](DWORD rva) {  // where the section that holds the address keeps it in the file
