@@ -74,23 +74,24 @@ void ExpectFits(const ControlTexts& control, HWND window, int key, int dpi) {
     EXPECT_LE(text.bottom, client.bottom - 2 * frame) << what << ": too high";
 }
 
-// The real dialog, each text of one section set on its control and measured, as soon as its initialisation is
-// over (the firmware's state does not matter: the texts are set here).
+// The real dialog, as soon as its initialisation is over: its font at the prefix's DPI, each text of one section set
+// on its control and measured (the firmware's state does not matter: the texts are set here), and no two controls
+// that overlap.
 class MeasuredDialog : public CPelloranDlg {
 public:
-    MeasuredDialog(int section, int atDpi) : dpi(atDpi), m_section(section) {}
+    MeasuredDialog(int section, int dpi) : m_section(section), m_dpi(dpi) {}
 
     BOOL OnInitDialog() override {
         const BOOL result = CPelloranDlg::OnInitDialog();
         LOGFONTW font{};
         ::GetObjectW(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)), sizeof(font), &font);
-        fontHeight = font.lfHeight;
+        EXPECT_EQ(font.lfHeight, -::MulDiv(9, m_dpi, 72)) << "the dialog's font is not MS Shell Dlg 9 pt at the prefix's DPI";
         for (const ControlTexts& control : kControls) {
             for (int key : control.keys) {
                 const std::wstring text = ReadLangValue(m_section, key, GetModuleDir() + kLangFileName, kShortTextRoom);
                 if (text.empty()) continue;  // a key the section lacks shows nothing
                 SetDlgItemText(control.id, text.c_str());
-                ExpectFits(control, GetDlgItem(control.id), key, dpi);
+                ExpectFits(control, GetDlgItem(control.id), key, m_dpi);
                 ++measured;
             }
         }
@@ -98,20 +99,17 @@ public:
         for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
             RECT rect, common;
             ::GetWindowRect(child, &rect);
-            for (const RECT& other : placed) overlaps += ::IntersectRect(&common, &rect, &other) ? 1 : 0;
+            for (const RECT& other : placed) EXPECT_FALSE(::IntersectRect(&common, &rect, &other)) << "controls that overlap";
             placed.push_back(rect);
         }
         EndDialog(IDOK);
         return result;
     }
 
-    const int dpi;
-    int overlaps = 0;
-    LONG fontHeight = 0;
     int measured = 0;  // texts
 
 private:
-    int m_section;
+    const int m_section, m_dpi;
 };
 
 // The process starts DPI-unaware, as on Windows (the prefix says so), and is DPI aware after the framework's call,
@@ -128,17 +126,14 @@ class DialogFit : public ::testing::TestWithParam<int> {};
 
 TEST_P(DialogFit, EveryTextFitsItsControlAndNoControlsOverlap) {
     const int section = GetParam();
-    const int expectedDpi = std::getenv("PELLORAN_FIT_DPI") ? std::atoi(std::getenv("PELLORAN_FIT_DPI")) : 96;
+    const int dpi = std::getenv("PELLORAN_FIT_DPI") ? std::atoi(std::getenv("PELLORAN_FIT_DPI")) : 96;
     ASSERT_TRUE(kUnawareAtStart) << "the prefix lets Wine make the process DPI aware before the program could";
     ASSERT_TRUE(kAwareAfterCall) << "the framework's call left the process DPI-unaware";
 
     g_app.m_hInstance = ::GetModuleHandleW(nullptr);
-    MeasuredDialog dialog(section, expectedDpi);
+    MeasuredDialog dialog(section, dpi);
     g_app.m_pMainWnd = &dialog;
     ASSERT_EQ(dialog.DoModal(), IDOK);
-    ASSERT_EQ(dialog.fontHeight, -::MulDiv(9, expectedDpi, 72)) << "the dialog's font is not MS Shell Dlg 9 pt at "
-                                                                 << expectedDpi << " dpi, the prefix's DPI";
-    EXPECT_EQ(dialog.overlaps, 0) << "pairs of controls that overlap";
     EXPECT_GT(dialog.measured, 0) << "section " << section << " has none of the texts";
 }
 
