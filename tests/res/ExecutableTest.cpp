@@ -29,11 +29,7 @@ std::string Resource(LPCWSTR type, LPCWSTR name, const std::wstring& file = kExe
     return data ? std::string(data, ::SizeofResource(module, info)) : std::string();
 }
 
-struct Control {
-    DWORD id;
-    WORD classAtom;  // 0x80 button, 0x81 edit, 0x82 static
-    DWORD style;
-};
+using Control = std::tuple<DWORD, WORD, DWORD>;  // id, class atom (0x80 button, 0x81 edit, 0x82 static), style
 
 // A DIALOGEX template: its style, extended style, size and caption, and each control's id, class and style.
 void ExpectTemplate(WORD id, DWORD style, DWORD exStyle, WORD cx, WORD cy, const std::wstring& caption,
@@ -50,8 +46,8 @@ void ExpectTemplate(WORD id, DWORD style, DWORD exStyle, WORD cx, WORD cy, const
     p = skipText(skipText(p + 15) + 3);  // past the caption, the font's size, weight, italic and charset, its name
     for (const Control& control : controls) {
         p = reinterpret_cast<const WORD*>((reinterpret_cast<ULONG_PTR>(p) + 3) & ~ULONG_PTR(3));
-        EXPECT_EQ(std::make_tuple(dword(10), p[13], dword(4), dword(2)), std::make_tuple(control.id, control.classAtom, control.style, 0ul))
-            << "id, class, style and extended style of control " << control.id;
+        EXPECT_EQ(std::make_tuple(dword(10), p[13], dword(4)), control) << "id, class and style";
+        EXPECT_EQ(dword(2), 0u) << "the extended style of control " << std::get<0>(control);
         p = p[14] == 0xFFFF ? p + 16 : skipText(p + 14);  // past the text, an ordinal or a string
         p += 1 + (*p + 1) / 2;                             // past the creation data
     }
