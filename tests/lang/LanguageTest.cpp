@@ -33,17 +33,12 @@ TEST(LanguageNumber, EveryNumberHasItsSectionAndEverySectionItsNumber) {
     EXPECT_EQ(numbers.size(), 41u);
 }
 
-TEST(LanguageNumber, EdgeCases) {
-    const std::pair<LANGID, int> cases[] = {
-        {0x0409, 1}, {0x0809, 1},                                               // English
-        {0x1404, 1}, {0x1407, 1}, {0x540A, 1}, {0x041A, 1}, {0x241A, 1}, {0x203B, 1}, {0x243B, 1},  // neighbours
-        {0x1004, 100}, {0x0804, 101}, {0x0814, 403}, {0x0429, 619}, {0x0436, 617}};
-    for (const auto& [id, number] : cases) EXPECT_EQ(LanguageNumberFromLangId(id), number) << std::hex << id;
-}
-
-// A few languages of each script, and a letter of that script in the section they choose.
-TEST(LanguageNumber, SectionsAreInTheirLanguagesScript) {
+// The edge cases of the table, and a few languages of each script with a letter of that script in the section they
+// choose (no script given: the rows of English and its neighbours, which fall back to English).
+TEST(LanguageNumber, EdgeCasesAndSectionsInTheirLanguagesScript) {
     const struct { LANGID id; int number; wchar_t first, last; } rows[] = {
+        {0x0409, 1}, {0x0809, 1}, {0x1404, 1}, {0x1407, 1}, {0x540A, 1}, {0x041A, 1}, {0x241A, 1}, {0x203B, 1}, {0x243B, 1},
+        {0x1004, 100, 0x4E00, 0x9FFF}, {0x0814, 403}, {0x0436, 617}, {0x0429, 619, 0x0600, 0x06FF},
         {0x0404, 100, 0x4E00, 0x9FFF}, {0x0804, 101, 0x4E00, 0x9FFF}, {0x0411, 102, 0x3040, 0x30FF},
         {0x0412, 103, 0xAC00, 0xD7AF}, {0x041E, 105, 0x0E00, 0x0E7F}, {0x044C, 107, 0x0D00, 0x0D7F},
         {0x0419, 200, 0x0400, 0x04FF}, {0x0422, 205, 0x0400, 0x04FF}, {0x082C, 504, 0x0400, 0x04FF},
@@ -52,7 +47,7 @@ TEST(LanguageNumber, SectionsAreInTheirLanguagesScript) {
         {0x0416, 501, L'A', L'z'},     {0x0816, 502, L'A', L'z'},     {0x041C, 618, L'A', L'z'}};
     for (const auto& row : rows) {
         EXPECT_EQ(LanguageNumberFromLangId(row.id), row.number) << std::hex << row.id;
-        bool found = false;
+        bool found = row.first == 0;
         for (const std::wstring& entry : Shipped(std::to_wstring(row.number)))
             for (wchar_t c : entry.substr(entry.find(L'=') + 1)) found = found || (c >= row.first && c <= row.last);
         EXPECT_TRUE(found) << "section " << row.number << " is not in its script";
@@ -74,6 +69,8 @@ TEST(LangFile, TextsOfTheNumberedSectionCutToTheirRoom) {
     EXPECT_EQ(description, L"kept:" + s999 + s1000.substr(0, 999) + L"\r\n\u00E9");
 }
 
+// UTF-16 with CR LF, and in each section the fifteen texts in order, each within its room; the description tells the
+// user which button to click: S2 names the on button (S9), S3 the off button (S10).
 TEST(ShippedLangFile, Utf16WithCrLfAndFifteenTextsInOrderPerSection) {
     const std::string bytes = ReadFileBytes(kShipped);
     ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
@@ -88,12 +85,6 @@ TEST(ShippedLangFile, Utf16WithCrLfAndFifteenTextsInOrderPerSection) {
             EXPECT_EQ(key, L"S" + std::to_wstring(next++)) << section.c_str();
         }
         EXPECT_EQ(next, 16) << section.c_str();
-    }
-}
-
-// The description tells the user which button to click: S2 names the on button (S9), S3 the off button (S10).
-TEST(ShippedLangFile, DescriptionNamesTheButtonsOfItsSection) {
-    for (const std::wstring& section : Shipped()) {
         auto text = [&](int key) { return ReadLangValue(std::stoi(section), key, kShipped, kParagraphRoom); };
         EXPECT_NE(text(2).find(text(9)), std::wstring::npos) << "[" << section.c_str() << "] S2 does not name S9";
         EXPECT_NE(text(3).find(text(10)), std::wstring::npos) << "[" << section.c_str() << "] S3 does not name S10";

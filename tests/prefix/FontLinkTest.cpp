@@ -54,13 +54,9 @@ TEST(FontLink, EveryCharacterOfTheLanguageFileAndOfTheAboutEntryHasAGlyph) {
 TEST(FontLink, EveryCharacterOfTheLocalesSectionIsInTheDialogFace) {
     const std::string name = std::getenv("PELLORAN_FONT_SECTION") ? std::getenv("PELLORAN_FONT_SECTION") : "1";
     const std::wstring section(name.begin(), name.end());
-    std::wstring texts;
-    for (int key = 1; key <= 14; ++key) {
-        wchar_t value[1000] = {};
-        ::GetPrivateProfileStringW(section.c_str(), (L"S" + std::to_wstring(key)).c_str(), L"", value, 1000,
-                                   WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini").c_str());
-        texts += value;
-    }
+    std::wstring texts(65536, L'\0');  // its entries, "S1=..." to "S15=...", each ended by a null
+    texts.resize(::GetPrivateProfileSectionW(section.c_str(), &texts[0], 65536,
+                                             WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini").c_str()));
     ASSERT_FALSE(texts.empty()) << "no section";
     EXPECT_EQ(Undrawn(texts, true), L"");
 }

@@ -29,11 +29,7 @@ std::string Resource(LPCWSTR type, LPCWSTR name, const std::wstring& file = kExe
     return data ? std::string(data, ::SizeofResource(module, info)) : std::string();
 }
 
-struct Control {
-    DWORD id;
-    WORD classAtom;  // 0x80 button, 0x81 edit, 0x82 static
-    DWORD style;
-};
+using Control = std::tuple<DWORD, WORD, DWORD>;  // id, class atom (0x80 button, 0x81 edit, 0x82 static), style
 
 // A DIALOGEX template: its style, extended style, size and caption, and each control's id, class and style.
 void ExpectTemplate(WORD id, DWORD style, DWORD exStyle, WORD cx, WORD cy, const std::wstring& caption,
@@ -50,8 +46,8 @@ void ExpectTemplate(WORD id, DWORD style, DWORD exStyle, WORD cx, WORD cy, const
     p = skipText(skipText(p + 15) + 3);  // past the caption, the font's size, weight, italic and charset, its name
     for (const Control& control : controls) {
         p = reinterpret_cast<const WORD*>((reinterpret_cast<ULONG_PTR>(p) + 3) & ~ULONG_PTR(3));
-        EXPECT_EQ(std::make_tuple(dword(10), p[13], dword(4), dword(2)), std::make_tuple(control.id, control.classAtom, control.style, 0ul))
-            << "id, class, style and extended style of control " << control.id;
+        EXPECT_EQ(std::make_tuple(dword(10), p[13], dword(4)), control) << "id, class and style";
+        EXPECT_EQ(dword(2), 0u) << "the extended style of control " << std::get<0>(control);
         p = p[14] == 0xFFFF ? p + 16 : skipText(p + 14);  // past the text, an ordinal or a string
         p += 1 + (*p + 1) / 2;                             // past the creation data
     }
@@ -68,35 +64,37 @@ TEST(Resources, DialogTemplates) {
                     {IDC_DESCRIPTION, 0x81, 0x50A10844}});
 }
 
-TEST(Resources, VersionBlockAgreesWithItselfAndNamesItsStringTable) {
+// The version blocks: the version text agrees with the version numbers, the command line's with the tool's, and each
+// text is found through the translation, which must name the string table that holds it.
+TEST(Resources, VersionBlocks) {
     std::string block(::GetFileVersionInfoSizeW(kExe.c_str(), nullptr), '\0');
-    ASSERT_TRUE(::GetFileVersionInfoW(kExe.c_str(), 0, static_cast<DWORD>(block.size()), &block[0]));
     const VS_FIXEDFILEINFO* fixed = nullptr;
-    const char* translation = nullptr;
     UINT size = 0;
-    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", (void**)&fixed, &size) && fixed->dwSignature == 0xFEEF04BD);
-    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", (void**)&translation, &size));
-    EXPECT_EQ(std::string(translation, size), std::string("\x04\x04\xB6\x03", 4)) << "0x0404, code page 950";
+    ASSERT_TRUE(::GetFileVersionInfoW(kExe.c_str(), 0, static_cast<DWORD>(block.size()), &block[0]) &&
+                ::VerQueryValueW(block.data(), L"\\", (void**)&fixed, &size));
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
     wchar_t version[32];
     std::swprintf(version, 32, L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
                   HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
-    EXPECT_EQ(VersionText(kExe, L"FileVersion"), version);
-    EXPECT_EQ(VersionText(kExe, L"ProductVersion"), version);
-    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
-    EXPECT_EQ(VersionText(kExe, L"CompanyName"), L"Tolvek Computer Inc.");
-    EXPECT_EQ(VersionText(kExe, L"ProductName"), L"Pelloran");
-    EXPECT_EQ(VersionText(kExe, L"OriginalFilename"), L"Pelloran.exe");
+    const struct { const std::wstring& file; const wchar_t *key, *text; } rows[] = {
+        {kExe, L"FileVersion", version}, {kExe, L"ProductVersion", version}, {kExe, L"OriginalFilename", L"Pelloran.exe"},
+        {kCtl, L"ProductVersion", version}, {kCtl, L"OriginalFilename", L"pelloranctl.exe"},
+        {kCtl, L"FileDescription", L"Pelloran command line"}};
+    for (const auto& row : rows) EXPECT_EQ(VersionText(row.file, row.key), row.text) << row.key;
 }
 
-TEST(Resources, ManifestAsksForAdministratorRightsAndCommonControls6OfItsArchitecture) {
+// The manifests: the tool's embedded byte for byte, asking for administrator rights and the common controls 6 of its
+// architecture; the command line's asking for no elevation, so that a script in a prompt that is not elevated gets
+// an exit code rather than a consent prompt.
+TEST(Resources, Manifests) {
     const std::string manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1));
     EXPECT_EQ(manifest, ReadFileBytes(WinPath(k64 ? PELLORAN_SOURCE_DIR "/res/Pelloran.amd64.manifest"
-                                                  : PELLORAN_SOURCE_DIR "/res/Pelloran.manifest")))
-        << "embedded byte for byte";
+                                                  : PELLORAN_SOURCE_DIR "/res/Pelloran.manifest")));
     EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\">"), std::string::npos);
     EXPECT_NE(manifest.find(std::string("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" ") +
                             "processorArchitecture=\"" + (k64 ? "amd64" : "x86") + "\""),
               std::string::npos);
+    EXPECT_NE(Resource(RT_MANIFEST, MAKEINTRESOURCEW(1), kCtl).find("level=\"asInvoker\""), std::string::npos);
 }
 
 // A small, hardened, terminal-server-aware program of its flavour and subsystem, importing only system DLLs.
@@ -105,14 +103,14 @@ void ExpectHardenedProgram(const std::wstring& path, WORD subsystem, size_t maxB
     const std::string file = ReadFileBytes(path);
     EXPECT_LE(file.size(), maxBytes) << "the executable grew";
     ASSERT_GT(file.size(), 1024u);
-    const char* nt = file.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data())->e_lfanew;
-    const auto* header = reinterpret_cast<const IMAGE_FILE_HEADER*>(nt + sizeof(DWORD));
-    const char* optional = reinterpret_cast<const char*>(header + 1);
-    EXPECT_EQ(header->Machine, k64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
-    ASSERT_EQ(*reinterpret_cast<const WORD*>(optional), k64 ? IMAGE_NT_OPTIONAL_HDR64_MAGIC : IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    // The headers as 32-bit ones: up to the optional header's magic, those of 64 bits are the same.
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+        file.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data())->e_lfanew);
+    EXPECT_EQ(nt->FileHeader.Machine, k64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+    ASSERT_EQ(nt->OptionalHeader.Magic, k64 ? IMAGE_NT_OPTIONAL_HDR64_MAGIC : IMAGE_NT_OPTIONAL_HDR32_MAGIC);
     auto fileOffset = [&](DWORD rva) {  // where the section that holds the address keeps it in the file
-        const auto* section = reinterpret_cast<const IMAGE_SECTION_HEADER*>(optional + header->SizeOfOptionalHeader);
-        for (WORD i = 0; i < header->NumberOfSections; ++i, ++section)
+        const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section)
             if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize)
                 return rva - section->VirtualAddress + section->PointerToRawData;
         return DWORD(0);
@@ -134,22 +132,12 @@ void ExpectHardenedProgram(const std::wstring& path, WORD subsystem, size_t maxB
             EXPECT_NE(system.find(" " + dll + " "), std::string::npos) << dll;
         }
     };
-    k64 ? check(*reinterpret_cast<const IMAGE_OPTIONAL_HEADER64*>(optional))
-        : check(*reinterpret_cast<const IMAGE_OPTIONAL_HEADER32*>(optional));
+    k64 ? check(reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt)->OptionalHeader) : check(nt->OptionalHeader);
 }
 
 TEST(PeFile, SmallHardenedTerminalServerAwarePrograms) {
     ExpectHardenedProgram(kExe, IMAGE_SUBSYSTEM_WINDOWS_GUI, 96 * 1024);
     ExpectHardenedProgram(kCtl, IMAGE_SUBSYSTEM_WINDOWS_CUI, 48 * 1024);
-}
-
-// The command line: the product's version under its own description, and a manifest that asks for no elevation, so
-// that a script in a prompt that is not elevated gets an exit code rather than a consent prompt.
-TEST(Resources, CommandLineVersionAndManifest) {
-    EXPECT_EQ(VersionText(kCtl, L"FileDescription"), L"Pelloran command line");
-    EXPECT_EQ(VersionText(kCtl, L"ProductVersion"), VersionText(kExe, L"ProductVersion"));
-    EXPECT_EQ(VersionText(kCtl, L"OriginalFilename"), L"pelloranctl.exe");
-    EXPECT_NE(Resource(RT_MANIFEST, MAKEINTRESOURCEW(1), kCtl).find("level=\"asInvoker\""), std::string::npos);
 }
 
 }  // namespace
