@@ -1,8 +1,7 @@
 // pelloranctl as a script runs it: under Wine against the firmware simulator, every command in each state of the
 // feature (the calls made, the state after, the line or the JSON object, read by a real JSON parser, the exit code
-// and the mode stored), each way it fails with its exit code, and a status read while the dialog is open.
+// and the mode stored), each way it fails with its exit code, and under each policy.
 #include "res/version.h"
-#include "tests/driver/DialogWindows.h"
 #include "tests/support/Files.h"
 #include "tests/support/Processes.h"
 #include "tests/support/SimRun.h"
@@ -11,9 +10,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <memory>
 #include <regex>
-#include <set>
 
 using namespace testsupport;
 using nlohmann::json;
@@ -23,16 +20,11 @@ namespace {
 
 constexpr DWORD kAllowMs = 4 * (10000 + 3000 + 3000);  // several times the start's bound, a change's and a read-back's
 constexpr int kNothing = -1;                           // no stored mode
-
-using Ctl = Captured;
-
-// Runs pelloranctl with the arguments, its output going to files of the run's folder; with a token, as its user.
-Ctl RunCtl(const SimRun& run, const std::wstring& arguments, HANDLE token = nullptr) {
-    return RunCaptured(L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + arguments, run.folder, kAllowMs, token);
-}
+const Stored kNoValue{REG_NONE, ""};
 
 // The JSON object checked against the README's table of schema 1: every field in its order and of its type, null
-// exactly where the table says, the state consistent with the status word. The object, for further checks.
+// exactly where the table says, the state consistent with the status word, on one line. The object, for further
+// checks.
 json ExpectContract(const std::string& out, DWORD exit) {
     const ordered_json object = ordered_json::parse(out, nullptr, false);
     EXPECT_FALSE(object.is_discarded()) << out;
@@ -54,206 +46,160 @@ json ExpectContract(const std::string& out, DWORD exit) {
     const int mode = status & 0xFF;
     EXPECT_EQ(object["mode"], present && mode == 1 ? ordered_json("adapter") : present && mode == 3 ? ordered_json("battery") : ordered_json()) << out;
     EXPECT_TRUE(object["stored"].is_null() || object["stored"] == "adapter" || object["stored"] == "battery") << out;
+    EXPECT_EQ(out.find('\n'), out.size() - 1) << "one line";
     return json::parse(out);
 }
 
-// The line and the JSON fields of a state: the status word the firmware reports.
+// The line of a state: the status word the firmware reports ("?" for a word no test expects).
 std::string StateLine(int status) {
-    const int mode = status & 0xFF;
-    return mode == 0 ? "off" : mode == 1 ? "on, Adapter Mode" : "on, Adapter + Battery Mode";
+    return status == 0x10000 ? "off" : status == 0x10001 ? "on, Adapter Mode" : status == 0x10003 ? "on, Adapter + Battery Mode" : "?";
 }
+
+// A run of pelloranctl, how it is set up and what it must do. What it says is all of standard output when it succeeds
+// (with --json, the line of the state that the object's status word reports; not checked when empty), and part of
+// standard error when it fails (then standard output is empty, or with --json holds the object with the same error).
+// The object's stored field is the mode stored after the run (null as SYSTEM).
+struct Row {
+    std::wstring args;
+    std::string scenario = "";
+    Stored policy = kNoValue;
+    int stored = 1;         // the mode stored before the run: 1 Adapter Mode, 0 Adapter + Battery Mode
+    bool asSystem = false;  // run as SYSTEM
+    DWORD exit = 0;
+    std::vector<int> sent = {};  // the control values sent to the firmware
+    std::string says = "";
+    int stores = kNothing;              // the mode the run stores; kNothing: the stored one stays as it was
+    const char* hresult = nullptr;      // the object's hresult field; null: none
+    const char* policyField = nullptr;  // the object's policy field; null: none
+    bool asks = true;  // whether it asks the firmware at all (never after a usage error, nor for a change a policy forbids)
+};
 
 class CtlTest : public ::testing::Test {
 protected:
-    // A fresh run of the simulator with the scenario, the feature in the state, the stored mode given.
-    SimRun& Fresh(const std::string& scenario, int stored) {
-        static int runs = 0;
-        m_run = std::make_unique<SimRun>(FreshFolder("ctl-" + std::to_string(++runs)));
-        m_run->Scenario(scenario);
-        Store(stored >= 0 ? Dword(static_cast<DWORD>(stored)) : Stored{REG_NONE, ""});
-        return *m_run;
-    }
     void TearDown() override {
-        Store({REG_NONE, ""});
+        Store(kNoValue);
         ::SetEnvironmentVariableW(L"PELLORAN_TEST_AS_SYSTEM", nullptr);
-        StorePolicy({REG_NONE, ""});
+        StorePolicy(kNoValue);
     }
 
-    // The firmware's state word after the run, from the state file it keeps (the initial one while it has none).
-    int StateAfter(int initial) const {
-        wchar_t text[32] = {};
-        ::GetPrivateProfileStringW(L"Firmware", L"StatusWord", L"", text, 32, (m_run->folder + L"\\state.ini").c_str());
-        return text[0] != L'\0' ? static_cast<int>(std::wcstol(text, nullptr, 0)) : initial;
+    // Runs pelloranctl (this build's unless another program is named; with a token, as its user) as the row says and
+    // checks all that the row expects; its output, for further checks.
+    Captured Expect(const Row& r, HANDLE token = nullptr, const std::wstring& program = WinPath(PELLORAN_CTL_PATH)) {
+        SCOPED_TRACE(std::string(r.args.begin(), r.args.end()) + " in " + r.scenario);
+        static int runs = 0;  // a fresh run of the simulator, with the scenario, the stored mode and the policy given
+        const SimRun run(FreshFolder("ctl-" + std::to_string(++runs)));
+        run.Scenario(r.scenario);
+        Store(r.stored >= 0 ? Dword(static_cast<DWORD>(r.stored)) : kNoValue);
+        StorePolicy(r.policy);
+        ::SetEnvironmentVariableW(L"PELLORAN_TEST_AS_SYSTEM", r.asSystem ? L"1" : nullptr);
+        const Captured ctl = RunCaptured(L"\"" + program + L"\" " + r.args, run.folder, kAllowMs, token);
+        const int after = r.stores != kNothing ? r.stores : r.stored;
+        EXPECT_EQ(ctl.exit, r.exit) << ctl.err;
+        EXPECT_EQ(run.ControlValues(), r.sent);
+        EXPECT_EQ(ReadStored(), after != kNothing ? Dword(static_cast<DWORD>(after)) : kNoValue) << "the mode stored";
+        EXPECT_EQ(run.Log("Locator").empty(), !r.asks || r.exit == 1 || r.exit == 7) << "the firmware asked";
+        EXPECT_EQ(ctl.err.find("Usage:") != std::string::npos, r.exit == 1) << "the usage after a usage error";
+        if (r.exit != 0) { EXPECT_NE(ctl.err.find(r.says), std::string::npos) << ctl.err; }
+        if (r.args.find(L"--json") == std::wstring::npos) {
+            if (r.exit != 0 || !r.says.empty()) { EXPECT_EQ(ctl.out, r.exit == 0 ? r.says : ""); }
+            return ctl;
+        }
+        json object = ExpectContract(ctl.out, r.exit);
+        const std::string said = r.exit != 0 ? object["error"].get<std::string>()
+                                              : StateLine(std::stoi(object["status"].get<std::string>(), nullptr, 16)) + "\r\n";
+        EXPECT_NE(said.find(r.says), std::string::npos) << said;
+        EXPECT_EQ(object["hresult"], r.hresult != nullptr ? json(r.hresult) : json());
+        EXPECT_EQ(object["policy"], r.policyField != nullptr ? json(r.policyField) : json());
+        EXPECT_EQ(object["stored"], after == kNothing || r.asSystem ? json() : json(after == 1 ? "adapter" : "battery"));
+        return ctl;
     }
-
-    std::unique_ptr<SimRun> m_run;
 };
 
-// Every command in every state of the feature, once as text and once as JSON: the value sent, the state after,
+// Every command in every state of the feature, once as text and once as JSON: the value sent, the state read back,
 // what it says and the mode it stores (on and mode store theirs; without a mode, on takes the stored one, Adapter
 // Mode when there is none).
 TEST_F(CtlTest, EveryCommandInEveryState) {
-    const std::pair<const char*, int> commands[] = {{"status", -1}, {"on", 1}, {"on adapter", 1}, {"on battery", 3},
-                                                    {"off", 0}, {"mode adapter", 1}, {"mode battery", 3}, {"", -1}};
+    const std::pair<const wchar_t*, int> commands[] = {{L"status", -1}, {L"on", 1}, {L"on adapter", 1}, {L"on battery", 3},
+                                                       {L"off", 0}, {L"mode adapter", 1}, {L"mode battery", 3}, {L"", -1}};
     for (int state : {0x10000, 0x10001, 0x10003}) {
         for (const auto& [command, control] : commands) {
-            for (const bool asJson : {false, true}) {
-                SCOPED_TRACE(std::string(command) + (asJson ? " --json" : "") + " in state " + std::to_string(state));
-                Fresh("InitialStatus=" + std::to_string(state), kNothing);
-                const std::string arguments = std::string(command) + (asJson ? " --json" : "");
-                const Ctl ctl = RunCtl(*m_run, std::wstring(arguments.begin(), arguments.end()));
-                const int after = control < 0 ? state : 0x10000 | control;
-                EXPECT_EQ(ctl.exit, 0u);
-                EXPECT_EQ(ctl.err, "");
-                EXPECT_EQ(m_run->ControlValues(), (control < 0 ? std::vector<int>{} : std::vector<int>{control}));
-                EXPECT_EQ(StateAfter(state), after);
-                const bool stores = control > 0;
-                EXPECT_EQ(ReadStored(), (stores ? Dword(control == 1 ? 1 : 0) : Stored{REG_NONE, ""}));
-                if (!asJson) {
-                    EXPECT_EQ(ctl.out, StateLine(after) + "\r\n");
-                    continue;
-                }
-                const json object = ExpectContract(ctl.out, 0);
-                EXPECT_TRUE(object["hresult"].is_null());
-                EXPECT_EQ(object["present"], true);
-                EXPECT_EQ(object["on"], (after & 0xFF) != 0);
-                EXPECT_EQ(object["mode"], (after & 0xFF) == 1 ? json("adapter") : (after & 0xFF) == 3 ? json("battery") : json());
-                char status[16];
-                std::snprintf(status, sizeof(status), "0x%08X", after);
-                EXPECT_EQ(object["status"], status);
-                EXPECT_EQ(object["stored"], stores ? json(control == 1 ? "adapter" : "battery") : json());
-                EXPECT_EQ(ctl.out.find('\n'), ctl.out.size() - 1) << "one line";
+            for (const std::wstring form : {L"", L" --json"}) {
+                const int after = control < 0 ? state : 0x10000 | control;  // the state read back
+                Expect({.args = command + form, .scenario = "InitialStatus=" + std::to_string(state), .stored = kNothing,
+                        .sent = control < 0 ? std::vector<int>{} : std::vector<int>{control},
+                        .says = StateLine(after) + "\r\n", .stores = control > 0 ? (control == 1 ? 1 : 0) : kNothing});
             }
         }
     }
 }
 
-// A cold machine: the first call 5 s late, within the start's bound, as for the dialog.
-TEST_F(CtlTest, WaitsForAColdStartAsTheDialogDoes) {
-    Fresh("Answers.*=@5000;InitialStatus=0x10001", kNothing);
-    const Ctl ctl = RunCtl(*m_run, L"status");
-    EXPECT_EQ(ctl.exit, 0u) << ctl.err;
-    EXPECT_EQ(ctl.out, "on, Adapter Mode\r\n");
-}
-
-// on without a mode takes the mode this user chose last; off leaves it as it was.
-TEST_F(CtlTest, OnTakesTheStoredModeAndOffKeepsIt) {
-    Fresh("", 0);
-    EXPECT_EQ(RunCtl(*m_run, L"on").exit, 0u);
-    EXPECT_EQ(m_run->ControlValues(), std::vector<int>{3});
-    EXPECT_EQ(RunCtl(*m_run, L"off").exit, 0u);
-    EXPECT_EQ(ReadStored(), Dword(0));
-}
-
-// Each way it fails: the exit code, what it says on standard error, and, alternately, nothing on standard output as
-// text or the JSON object of the contract, with the same exit code and message, the failing call's code and the
-// mode stored (read whatever failed). Every exit code is seen as JSON at least once.
-TEST_F(CtlTest, EachFailureHasItsExitCode) {
-    struct Failure {
-        const char* scenario;
-        const wchar_t* arguments;
-        DWORD exit;
-        const char* says;
-        const char* hresult;  // in the JSON object; null: none
-        std::vector<int> sent;
-    };
-    const Failure failures[] = {
-        {"Instances=0", L"status", 2, "no USB charging firmware", nullptr, {}},
-        {"Answers.ExecQuery=WBEM_E_INVALID_CLASS", L"status", 2, "no USB charging firmware", "0x80041010", {}},
-        {"StatusWord=0x1", L"status", 3, "no valid status (0x00000001)", nullptr, {}},
-        {"Answers.device_status=WBEM_E_INVALID_METHOD", L"status", 3, "gave no status", "0x8004102E", {}},
-        {"Answers.ConnectServer=E_ACCESSDENIED", L"status", 4, "elevated prompt", "0x80070005", {}},
-        {"Answers.device_ctrl=WBEM_E_ACCESS_DENIED", L"on battery", 4, "elevated prompt", "0x80041003", {3}},
-        {"Answers.device_ctrl=WBEM_E_INVALID_PARAMETER", L"off", 5, "not applied (0x80041008)", "0x80041008", {0}},
-        {"StatusWord=0x10000", L"mode battery", 5, "the firmware now reports off", nullptr, {3}},
-        {"StatusWord=0x10002", L"mode battery", 5, "now reports on, a mode Pelloran does not know (2)", nullptr, {3}},
-        {"Answers.ConnectServer=never", L"status", 6, "WMI did not answer in time", "0x80041069", {}},
-        {"Answers.device_status=never", L"status", 6, "did not answer in time", "0x80041069", {}},
-        {"Answers.device_ctrl=never", L"on adapter", 6, "did not answer in time while making the change", "0x80041069", {1}},
-        {"Answers.device_ctrl=RPC_E_DISCONNECTED", L"on adapter", 6, "connection to WMI was lost while making the change",
-         "0x80010108", {1}},
-        {"Answers.device_status=@0,WBEM_E_SHUTTING_DOWN", L"off", 6, "connection to WMI was lost while reading the state back",
-         "0x80041033", {0}},
-        {"", L"frob", 1, "unknown command 'frob'", nullptr, {}},
-        {"", L"on fast", 1, "unknown mode 'fast'", nullptr, {}},
-        {"", L"status --quiet", 1, "unknown option '--quiet'", nullptr, {}},
-        {"", L"mode", 1, "'mode' needs a mode", nullptr, {}},
-        {"", L"off now", 1, "unexpected 'now'", nullptr, {}},
-    };
-    bool asJson = false;  // the failures alternate between the two forms of output
-    std::set<DWORD> seenAsJson;
-    for (const Failure& failure : failures) {
-        asJson = !asJson;
-        SCOPED_TRACE(std::string(failure.says) + (asJson ? " (json)" : ""));
-        Fresh(failure.scenario, 1);
-        const Ctl ctl = RunCtl(*m_run, std::wstring(failure.arguments) + (asJson ? L" --json" : L""));
-        EXPECT_EQ(ctl.exit, failure.exit);
-        EXPECT_NE(ctl.err.find(failure.says), std::string::npos) << ctl.err;
-        EXPECT_EQ(ctl.err.find("Usage:") != std::string::npos, failure.exit == 1) << "the usage after a usage error";
-        EXPECT_EQ(m_run->ControlValues(), failure.sent);
-        EXPECT_EQ(ReadStored(), Dword(1)) << "a failure stores nothing";
-        if (asJson) {
-            seenAsJson.insert(failure.exit);
-            const json object = ExpectContract(ctl.out, failure.exit);
-            EXPECT_NE(object["error"].get<std::string>().find(failure.says), std::string::npos);
-            EXPECT_EQ(object["hresult"], failure.hresult != nullptr ? json(failure.hresult) : json());
-            EXPECT_EQ(object["stored"], "adapter");
-        } else {
-            EXPECT_EQ(ctl.out, "");
-        }
-    }
-    EXPECT_EQ(seenAsJson, (std::set<DWORD>{1, 2, 3, 4, 5, 6}));
-}
-
-// Help and the version win wherever they stand and do nothing else (help before the version); commands and modes
-// are taken in any case.
-TEST_F(CtlTest, ArgumentsInAnyOrderAndCase) {
-    enum Says { kHelp, kVersion, kState };
-    struct Row {
-        const wchar_t* arguments;
-        Says says;
-        std::vector<int> sent;
-    };
+// Every other kind of command line: the exit code and what it says (every exit code, as text or as JSON and most as
+// both, with the failing call's code), the calls made, and the mode stored (read whatever failed, stored by no failure).
+TEST_F(CtlTest, EachCommandLine) {
+    const Stored invalid = Dword(2), wrongType{REG_BINARY, std::string("\1\0\0\0", 4)};
+    const std::string off = "off\r\n", adapter = "on, Adapter Mode\r\n", battery = "on, Adapter + Battery Mode\r\n";
+    const std::string by0 = "managed by policy: PelloranUsbCharging=0 (off)\r\n", ignored = "policy value PelloranUsbCharging is invalid and ignored\r\n";
+    const std::string by3 = "managed by policy: PelloranUsbCharging=3 (on, Adapter + Battery Mode)\r\n";
     const Row rows[] = {
-        {L"--help", kHelp, {}},          {L"--help off", kHelp, {}},        {L"off --help", kHelp, {}},
-        {L"on battery /?", kHelp, {}},   {L"-H mode adapter", kHelp, {}},   {L"--version --help", kHelp, {}},
-        {L"off --version", kVersion, {}}, {L"OFF", kState, {0}},           {L"Mode Battery", kState, {3}},
+        // A cold machine: the first call 5 s late, within the start's bound, as for the dialog.
+        {.args = L"status", .scenario = "Answers.*=@5000;InitialStatus=0x10001", .says = adapter},
+        {.args = L"on", .stored = 0, .sent = {3}, .says = battery},  // in the mode this user chose last
+        {.args = L"status --json", .scenario = "Instances=0", .exit = 2, .says = "no USB charging firmware"},
+        {.args = L"status --json", .scenario = "StatusWord=0x1", .exit = 3, .says = "no valid status (0x00000001)"},
+        {.args = L"status", .scenario = "Answers.device_status=WBEM_E_INVALID_METHOD", .exit = 3, .says = "gave no status"},
+        {.args = L"status --json", .scenario = "Answers.ConnectServer=E_ACCESSDENIED", .exit = 4, .says = "elevated prompt", .hresult = "0x80070005"},
+        {.args = L"on battery", .scenario = "Answers.device_ctrl=WBEM_E_ACCESS_DENIED", .exit = 4, .sent = {3}, .says = "elevated prompt"},
+        {.args = L"off --json", .scenario = "Answers.device_ctrl=WBEM_E_INVALID_PARAMETER", .exit = 5, .sent = {0},
+         .says = "not applied (0x80041008)", .hresult = "0x80041008"},
+        {.args = L"mode battery", .scenario = "StatusWord=0x10002", .exit = 5, .sent = {3},
+         .says = "now reports on, a mode Pelloran does not know (2)"},
+        {.args = L"status", .scenario = "Answers.ConnectServer=never", .exit = 6, .says = "WMI did not answer in time"},
+        {.args = L"status --json", .scenario = "Answers.device_status=never", .exit = 6, .says = "did not answer in time", .hresult = "0x80041069"},
+        {.args = L"on adapter", .scenario = "Answers.device_ctrl=never", .exit = 6, .sent = {1},
+         .says = "did not answer in time while making the change"},
+        {.args = L"on adapter --json", .scenario = "Answers.device_ctrl=RPC_E_DISCONNECTED", .exit = 6, .sent = {1},
+         .says = "lost while making the change", .hresult = "0x80010108"},
+        {.args = L"off", .scenario = "Answers.device_status=@0,WBEM_E_SHUTTING_DOWN", .exit = 6, .sent = {0},
+         .says = "lost while reading the state back"},
+        {.args = L"frob --json", .exit = 1, .says = "unknown command 'frob'"},
+        {.args = L"on fast", .exit = 1, .says = "unknown mode 'fast'"},
+        {.args = L"status --quiet --json", .exit = 1, .says = "unknown option '--quiet'"},
+        {.args = L"mode", .exit = 1, .says = "'mode' needs a mode"},
+        {.args = L"off now --json", .exit = 1, .says = "unexpected 'now'"},
+        // Help (checked below) and the version win wherever they stand and do nothing else, help before the version;
+        // commands and modes are taken in any case.
+        {.args = L"--help", .asks = false}, {.args = L"--help off", .asks = false}, {.args = L"off --help", .asks = false},
+        {.args = L"on battery /?", .asks = false}, {.args = L"-H mode adapter", .asks = false},
+        {.args = L"--version --help", .asks = false},
+        {.args = L"off --version", .says = "pelloranctl " PELLORAN_VERSION_TEXT "\r\n", .asks = false},
+        {.args = L"MODE Battery", .sent = {3}, .says = battery, .stores = 0},
+        // As SYSTEM no user's mode is read or stored: on needs a mode, on with one stores none, and stored is null.
+        {.args = L"on --json", .stored = 0, .asSystem = true, .exit = 1, .says = "needs a mode"},
+        {.args = L"on adapter --json", .stored = 0, .asSystem = true, .sent = {1}},
+        // Under each policy value, and values that are none: status names it, apply puts the firmware into its state
+        // and reads it back, a change that contradicts it ends with 7 before the firmware is asked, one that agrees
+        // goes through; none stores a mode.
+        {.args = L"status", .scenario = "InitialStatus=0x10003", .policy = Dword(0), .says = battery + by0},
+        {.args = L"status", .policy = invalid, .says = off + ignored},
+        {.args = L"status --json", .policy = Dword(0), .policyField = "off"},
+        {.args = L"status --json", .policy = wrongType, .policyField = "invalid"},
+        {.args = L"status --json"},
+        {.args = L"apply", .scenario = "InitialStatus=0x10003", .policy = Dword(0), .sent = {0}, .says = off + by0},
+        {.args = L"apply --json", .scenario = "InitialStatus=0x10001", .policy = Dword(3), .sent = {3}, .policyField = "battery"},
+        {.args = L"apply", .scenario = "InitialStatus=0x10003", .policy = Dword(3), .says = battery + by3},
+        {.args = L"apply", .says = "no policy\r\n", .asks = false},
+        {.args = L"apply", .policy = invalid, .says = "no policy (the value is invalid)\r\n", .asks = false},
+        {.args = L"on battery", .policy = Dword(0), .exit = 7,
+         .says = "managed by policy (PelloranUsbCharging=0 (off)): nothing changed; pelloranctl apply"},
+        {.args = L"mode battery --json", .policy = Dword(1), .exit = 7, .says = "PelloranUsbCharging=1 (on, Adapter Mode)", .policyField = "adapter"},
+        {.args = L"off", .scenario = "InitialStatus=0x10003", .policy = Dword(3), .exit = 7, .says = "PelloranUsbCharging=3"},
+        {.args = L"on", .policy = Dword(3), .sent = {3}, .says = battery + by3},
+        {.args = L"on battery", .policy = wrongType, .sent = {3}, .says = battery + ignored, .stores = 0},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.arguments, row.arguments + std::wcslen(row.arguments)));
-        Fresh("InitialStatus=0x10001", kNothing);
-        const Ctl ctl = RunCtl(*m_run, row.arguments);
-        EXPECT_EQ(ctl.exit, 0u) << ctl.err;
-        EXPECT_EQ(m_run->ControlValues(), row.sent);
-        const std::string version = "pelloranctl " + std::string(PELLORAN_VERSION_TEXT) + "\r\n";
-        if (row.says == kHelp) {
-            EXPECT_EQ(ctl.out.rfind("Usage:", 0), 0u) << ctl.out;
-            EXPECT_NE(ctl.out.find("  apply "), std::string::npos);
-            EXPECT_NE(ctl.out.find("  7  managed by policy"), std::string::npos);
-        } else {
-            EXPECT_EQ(ctl.out, row.says == kVersion ? version : StateLine(0x10000 | row.sent[0]) + "\r\n");
-        }
-        EXPECT_EQ(m_run->Log("Locator").empty(), row.says != kState) << "the firmware asked only for a command";
-    }
-}
-
-// As SYSTEM no user's mode is read or stored: on needs a mode, on and mode store none, and stored is null.
-TEST_F(CtlTest, AsSystemNoModeIsStored) {
-    struct Row {
-        const wchar_t* arguments;
-        DWORD exit;
-        std::vector<int> sent;
-    };
-    const Row rows[] = {{L"on --json", 1, {}}, {L"on adapter --json", 0, {1}}, {L"mode adapter --json", 0, {1}}};
-    ::SetEnvironmentVariableW(L"PELLORAN_TEST_AS_SYSTEM", L"1");
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.arguments, row.arguments + std::wcslen(row.arguments)));
-        Fresh("InitialStatus=0x10003", 0);
-        const Ctl ctl = RunCtl(*m_run, row.arguments);
-        EXPECT_EQ(m_run->ControlValues(), row.sent);
-        EXPECT_EQ(ReadStored(), Dword(0)) << "the stored mode left as it was";
-        EXPECT_TRUE(ExpectContract(ctl.out, row.exit)["stored"].is_null()) << ctl.out;
-        EXPECT_EQ(ctl.err.find("needs a mode") != std::string::npos, row.exit == 1) << ctl.err;
+        const Captured ctl = Expect(row);
+        const bool help = row.says.empty() && !row.asks;  // then the usage with its exit codes, wherever --help stands
+        EXPECT_TRUE(!help || (ctl.out.rfind("Usage:", 0) == 0 && ctl.out.find("  7  managed by policy") != std::string::npos)) << ctl.out;
     }
 }
 
@@ -270,88 +216,20 @@ TEST_F(CtlTest, NotElevatedAnEmptyEnumerationIsAccessDenied) {
     ASSERT_TRUE(found) << ::GetLastError();
     ASSERT_TRUE(::DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary));
     ::CloseHandle(linked.LinkedToken);
-    for (const auto& [scenario, exit] : {std::pair<const char*, DWORD>{"Instances=0", 4}, {"Answers.ExecQuery=WBEM_E_INVALID_CLASS", 2}}) {
-        SCOPED_TRACE(scenario);
-        Fresh(scenario, 1);
-        const Ctl ctl = RunCtl(*m_run, L"status --json", primary);
-        EXPECT_EQ(ctl.exit, exit) << ctl.err;
-        EXPECT_EQ(ctl.err.find("not elevated") != std::string::npos, exit == 4) << ctl.err;
-        EXPECT_EQ(ExpectContract(ctl.out, exit)["stored"], "adapter");
-    }
+    Expect({.args = L"status --json", .scenario = "Instances=0", .exit = 4, .says = "not elevated"}, primary);
+    Expect({.args = L"status --json", .scenario = "Answers.ExecQuery=WBEM_E_INVALID_CLASS", .exit = 2,
+            .says = "no USB charging firmware", .hresult = "0x80041010"}, primary);
     ::CloseHandle(primary);
-}
-
-// Under each policy value, and values that are none: status names it (in the JSON object first), apply puts the
-// firmware into its state and reads it back, a change that contradicts it ends with 7 before the firmware is asked,
-// one that agrees goes through; none stores a mode.
-TEST_F(CtlTest, UnderEachPolicy) {
-    struct Case {
-        Stored policy;
-        std::string scenario;
-        const wchar_t* arguments;
-        DWORD exit;
-        std::vector<int> sent;
-        std::string says;  // on standard output, or on standard error for a failure
-        const char* json;  // the JSON object's policy field, when the case is run with --json
-    };
-    const Stored invalid = Dword(2), wrongType{REG_BINARY, std::string("\1\0\0\0", 4)};
-    const Case cases[] = {
-        {Dword(0), "InitialStatus=0x10003", L"status", 0, {}, "on, Adapter + Battery Mode\r\nmanaged by policy: PelloranUsbCharging=0 (off)\r\n"},
-        {Dword(1), "InitialStatus=0x10000", L"status", 0, {}, "off\r\nmanaged by policy: PelloranUsbCharging=1 (on, Adapter Mode)\r\n"},
-        {Dword(3), "InitialStatus=0x10001", L"status", 0, {}, "managed by policy: PelloranUsbCharging=3 (on, Adapter + Battery Mode)\r\n"},
-        {invalid, "", L"status", 0, {}, "off\r\npolicy value PelloranUsbCharging is invalid and ignored\r\n"},
-        {Dword(0), "", L"status --json", 0, {}, "", "off"},
-        {Dword(1), "", L"status --json", 0, {}, "", "adapter"},
-        {Dword(3), "", L"status --json", 0, {}, "", "battery"},
-        {wrongType, "", L"status --json", 0, {}, "", "invalid"},
-        {{REG_NONE, ""}, "", L"status --json", 0, {}, "", nullptr},
-        {Dword(0), "InitialStatus=0x10003", L"apply", 0, {0}, "off\r\nmanaged by policy"},
-        {Dword(1), "InitialStatus=0x10000", L"apply", 0, {1}, "on, Adapter Mode\r\nmanaged by policy"},
-        {Dword(3), "InitialStatus=0x10001", L"apply --json", 0, {3}, "", "battery"},
-        {Dword(3), "InitialStatus=0x10003", L"apply", 0, {}, "on, Adapter + Battery Mode\r\n"},
-        {Dword(1), "Answers.device_ctrl=WBEM_E_INVALID_PARAMETER", L"apply", 5, {1}, "not applied"},
-        {{REG_NONE, ""}, "", L"apply", 0, {}, "no policy\r\n"},
-        {invalid, "", L"apply", 0, {}, "no policy (the value is invalid)\r\n"},
-        {Dword(0), "", L"on battery", 7, {}, "managed by policy (PelloranUsbCharging=0 (off)): nothing changed; pelloranctl apply"},
-        {Dword(1), "", L"mode battery --json", 7, {}, "PelloranUsbCharging=1 (on, Adapter Mode)", "adapter"},
-        {Dword(3), "InitialStatus=0x10003", L"off", 7, {}, "PelloranUsbCharging=3"},
-        {Dword(3), "", L"on", 0, {3}, "on, Adapter + Battery Mode\r\n"},
-        {Dword(1), "", L"mode adapter", 0, {1}, "on, Adapter Mode\r\n"},
-        {wrongType, "", L"on battery", 0, {3}, "on, Adapter + Battery Mode\r\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.arguments, c.arguments + std::wcslen(c.arguments)) + " under " + c.says);
-        Fresh(c.scenario, kNothing);
-        StorePolicy(c.policy);
-        const Ctl ctl = RunCtl(*m_run, c.arguments);
-        EXPECT_EQ(ctl.exit, c.exit);
-        EXPECT_EQ(m_run->ControlValues(), c.sent);
-        EXPECT_EQ(m_run->Log("Locator").empty(), c.exit == 7 || std::string(c.says).rfind("no policy", 0) == 0) << "the firmware asked";
-        EXPECT_EQ(ReadStored(), (c.policy == wrongType && !c.sent.empty() ? Dword(0) : Stored{REG_NONE, ""})) << "a mode stored under a policy";
-        EXPECT_NE((c.exit == 0 ? ctl.out : ctl.err).find(c.says), std::string::npos) << ctl.out << ctl.err;
-        if (std::wcsstr(c.arguments, L"--json") == nullptr) continue;
-        const json object = ExpectContract(ctl.out, c.exit);
-        EXPECT_EQ(object["policy"], c.json != nullptr ? json(c.json) : json()) << ctl.out;
-    }
 }
 
 // The shipped start-up script, beside pelloranctl, run by cmd: it applies the policy and ends with apply's exit code.
 TEST_F(CtlTest, StartUpScriptPassesOnApplysExitCode) {
-    const struct {
-        const char* scenario;
-        DWORD exit;
-        std::vector<int> sent;
-    } runs[] = {{"InitialStatus=0x10000", 0, {3}}, {"Answers.device_ctrl=WBEM_E_INVALID_PARAMETER", 5, {3}}};
-    for (const auto& run : runs) {
-        Fresh(run.scenario, kNothing);
-        StorePolicy(Dword(3));
-        ::CopyFileW(WinPath(PELLORAN_CTL_PATH).c_str(), (m_run->folder + L"\\pelloranctl.exe").c_str(), FALSE);
-        ::CopyFileW(WinPath(PELLORAN_SOURCE_DIR "/packaging/scripts/Apply-UsbChargingPolicy.cmd").c_str(),
-                    (m_run->folder + L"\\Apply-UsbChargingPolicy.cmd").c_str(), FALSE);
-        const Ctl ctl = RunCaptured(L"cmd.exe /c \"" + m_run->folder + L"\\Apply-UsbChargingPolicy.cmd\"", m_run->folder, kAllowMs);
-        EXPECT_EQ(ctl.exit, run.exit) << ctl.out << ctl.err;
-        EXPECT_EQ(m_run->ControlValues(), run.sent);
-    }
+    const std::wstring folder = FreshFolder("startup-script");
+    ::CopyFileW(WinPath(PELLORAN_CTL_PATH).c_str(), (folder + L"\\pelloranctl.exe").c_str(), FALSE);
+    ::CopyFileW(WinPath(PELLORAN_SOURCE_DIR "/packaging/scripts/Apply-UsbChargingPolicy.cmd").c_str(),
+                (folder + L"\\Apply-UsbChargingPolicy.cmd").c_str(), FALSE);
+    Expect({.args = L"/c \"" + folder + L"\\Apply-UsbChargingPolicy.cmd\"", .scenario = "Answers.device_ctrl=WBEM_E_INVALID_PARAMETER",
+            .policy = Dword(3), .exit = 5, .sent = {3}, .says = "not applied"}, nullptr, L"cmd.exe");
 }
 
 // A 64-bit Group Policy client's value, read by the 32-bit program on 64-bit Windows (the x64 flavour, where the
@@ -360,24 +238,8 @@ TEST_F(CtlTest, The32BitProgramReadsThe64BitView) {
     const char* x86 = std::getenv("PELLORAN_X86_CTL");
     if (x86 == nullptr || ::GetFileAttributesW(WinPath(x86).c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "no 32-bit build beside this 64-bit one";
-    Fresh("", kNothing);
-    StorePolicy(Dword(0));  // through the 64-bit view
-    const Ctl ctl = RunCaptured(L"\"" + WinPath(x86) + L"\" on battery --json", m_run->folder, kAllowMs);
-    EXPECT_EQ(ctl.exit, 7u) << ctl.out << ctl.err;
-    EXPECT_EQ(ExpectContract(ctl.out, 7)["policy"], "off") << ctl.out;
-}
-
-// The command line takes no single-instance mutex: it reads the state while the dialog is open.
-TEST_F(CtlTest, StatusWhileTheDialogIsOpen) {
-    Fresh("InitialStatus=0x10003", 0);
-    ToolProcess dialog(WinPath(PELLORAN_EXE_PATH));
-    HWND window = WaitForWindow(dialog.pid(), &IsSettingsDialog);
-    ASSERT_NE(window, nullptr);
-    const Ctl ctl = RunCtl(*m_run, L"status");
-    EXPECT_EQ(ctl.exit, 0u);
-    EXPECT_EQ(ctl.out, "on, Adapter + Battery Mode\r\n");
-    ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_EQ(dialog.WaitForExit(), 0u);
+    Expect({.args = L"on battery --json", .policy = Dword(0), .exit = 7, .says = "PelloranUsbCharging=0 (off)",
+            .policyField = "off"}, nullptr, WinPath(x86));  // the policy written through the 64-bit view
 }
 
 }  // namespace
