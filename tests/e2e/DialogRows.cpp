@@ -4,7 +4,6 @@
 // a locale run under it (ctest sets LANG).
 #include "tests/e2e/DialogRun.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>

@@ -108,13 +108,6 @@ Row AnySchedule(std::mt19937& random, unsigned seed, std::string& languageFile, 
     return {.name = name.c_str(), .scenario = s.str(), .before = kind == 1 ? kBlocked : kNothing, .steps = script, .setup = setup};
 }
 
-// What the dialog shows: "on", "off" or "na" by which switches are enabled, and the mode checked.
-std::string ViewOf(HWND dialog) {
-    const bool enable = StateOf(dialog, IDC_ENABLE).enabled, disable = StateOf(dialog, IDC_DISABLE).enabled;
-    return std::string(disable && !enable ? "on " : enable && !disable ? "off " : !enable && !disable ? "na " : "? ") +
-           (StateOf(dialog, IDC_ADAPTER_MODE).checked ? "A" : "B");
-}
-
 // What every schedule must show, from the simulator's log: no wait for an answer longer than the bound (the start's
 // for the lines of the start, a click's after), every proxy given its blanket before its first call, the firmware
 // called only once it was found and only with control values 0, 1 and 3 (none after a fatal start), and no simulated
@@ -180,10 +173,12 @@ HWND MessageBoxOf(DWORD pid) {
 // One schedule after another, each a run of the tool on its own.
 class ScheduleRun : public DialogRun {
 protected:
-    // A schedule's dialog: the view (under a policy every switch disabled, as when not available), and the state text the
-    // language file in use gives it.
+    // A schedule's dialog: the view ("on", "off" or "na" by which switches are enabled, and the mode checked; under a
+    // policy every switch disabled, as when not available), and the state text the language file in use gives it.
     void ExpectScheduleView(const std::string& view, bool locked = false) {
-        EXPECT_EQ(ViewOf(m_first), locked ? "na " + view.substr(view.size() - 1) : view);
+        const bool enable = StateOf(m_first, IDC_ENABLE).enabled, disable = StateOf(m_first, IDC_DISABLE).enabled;
+        EXPECT_EQ(std::string(disable && !enable ? "on " : enable && !disable ? "off " : !enable && !disable ? "na " : "? ") +
+                      (StateOf(m_first, IDC_ADAPTER_MODE).checked ? "A" : "B"), locked ? "na " + view.substr(view.size() - 1) : view);
         EXPECT_EQ(StateOf(m_first, IDC_STATUS_TEXT).text, Text(view[0] == 'n' ? 14 : view[1] == 'n' ? 9 : 10));
     }
 
