@@ -11,12 +11,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// A failing step of a call (the class definition's GetObject, the ExecMethod) is tried again, attempts
-// starting 500 ms apart from the call's start, six retries at most in all (so seven attempt times), while the
-// next still starts by the call's deadline, but only while the failure is one that may pass.
-constexpr DWORD kRetryPauseMs = 500;
-constexpr int kMaxRetryPauses = 6;
-
 // Failures that may pass: the call was cancelled or timed out, WMI or the provider was too busy, or a call
 // on the way to the provider failed. Tried again. Every other failure is final and ends the call at once:
 // the method, class, object, parameter or query is wrong or unknown (WBEM_E_NOT_FOUND, WBEM_E_INVALID_*),

@@ -6,6 +6,12 @@
 
 class Deadline;
 
+// A failing step of a call (the class definition's GetObject, the ExecMethod) is tried again, attempts
+// starting 500 ms apart from the call's start, six retries at most in all (so seven attempt times), while the
+// next still starts by the call's deadline, but only while the failure is one that may pass.
+constexpr DWORD kRetryPauseMs = 500;
+constexpr int kMaxRetryPauses = 6;
+
 // Whether a call failed because the connection to WMI is gone (the service stopped or restarted): such a
 // call ends at once, never tried again, and no later call on the same connection can succeed.
 bool ConnectionIsGone(HRESULT hr);

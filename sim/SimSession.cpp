@@ -3,14 +3,12 @@
 
 #include "sim/MonotonicClock.h"
 #include "sim/VirtualClock.h"
-#include "sim/SimCodes.h"
 #include "sim/SimModule.h"
 
 #include <objbase.h>
 #include <wbemidl.h>
 
 #include <cwchar>
-#include <cwctype>
 
 namespace {
 
@@ -28,7 +26,6 @@ constexpr wchar_t kScenarioSection[] = L"Scenario";
 constexpr wchar_t kStateSection[] = L"Firmware";
 constexpr wchar_t kStateKey[] = L"StatusWord";
 constexpr wchar_t kMemoryOnly[] = L"none";
-constexpr wchar_t kEveryCall[] = L"*";  // the script that every call reaching the firmware also takes
 
 // Guards the log files and the module's log path between threads of one process.
 CRITICAL_SECTION g_logLock;
@@ -51,80 +48,6 @@ std::wstring ScenarioText(const std::wstring& file, const wchar_t* key, const wc
     ::GetPrivateProfileStringW(kScenarioSection, key, kMissing, buffer, MAX_PATH * 2, file.c_str());
     return std::wcscmp(buffer, kMissing) == 0 ? std::wstring(fallback) : std::wstring(buffer);
 }
-
-// A number written in decimal or with 0x in hexadecimal; fallback when the text is no number.
-long long ParseNumber(const std::wstring& text, long long fallback) {
-    if (text.empty()) return fallback;
-    wchar_t* end = nullptr;
-    const long long value = std::wcstoll(text.c_str(), &end, 0);
-    while (end != nullptr && std::iswspace(*end)) ++end;
-    return end != nullptr && *end == L'\0' ? value : fallback;
-}
-
-// An HRESULT written as a number or as one of the named codes.
-HRESULT CodeFromText(const std::wstring& text) {
-    for (const SimNamedCode& named : kSimNamedCodes)
-        if (_wcsicmp(text.c_str(), named.name) == 0) return static_cast<HRESULT>(named.code);
-    return static_cast<HRESULT>(static_cast<unsigned long>(ParseNumber(text, 0)));
-}
-
-// The answers of one Answers.<kind> key: "answer, answer, ...", each "never" or "[code][@ms]", the last
-// one followed by "*" when it repeats. A code alone answers at once; "@ms" alone is the normal answer, late.
-SimScript ParseScript(const std::wstring& text) {
-    SimScript script;
-    size_t from = 0;
-    while (from < text.size()) {
-        size_t comma = text.find(L',', from);
-        if (comma == std::wstring::npos) comma = text.size();
-        std::wstring item = SimTrim(text.substr(from, comma - from));
-        from = comma + 1;
-        if (item.empty()) continue;
-        script.repeatLast = item.back() == L'*';
-        if (script.repeatLast) item.pop_back();
-        SimAnswer answer;
-        if (_wcsicmp(item.c_str(), L"never") == 0) {
-            answer.never = true;
-        } else {
-            const size_t at = item.find(L'@');
-            const std::wstring code = item.substr(0, at);
-            if (at != std::wstring::npos) answer.delayMs = static_cast<DWORD>(ParseNumber(item.substr(at + 1), 0));
-            answer.hasCode = !code.empty();
-            if (answer.hasCode) answer.hr = CodeFromText(code);
-        }
-        script.answers.push_back(answer);
-    }
-    return script;
-}
-
-// The kind's name as the scripts are kept: lower case.
-std::wstring KindKey(const wchar_t* kind) {
-    std::wstring key(kind != nullptr ? kind : L"");
-    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
-    return key;
-}
-
-// The next answer of a script (the normal one when there is none left).
-SimAnswer TakeAnswer(SimScript& script) {
-    if (script.next < script.answers.size()) return script.answers[script.next++];
-    return script.repeatLast && !script.answers.empty() ? script.answers.back() : SimAnswer();
-}
-
-// A numeric key.
-long long ScenarioNumber(const std::wstring& file, const wchar_t* key, long long fallback) {
-    return ParseNumber(ScenarioText(file, key, L""), fallback);
-}
-
-// The VARIANT types a scenario may ask ctrl_param to come back in.
-struct NamedType {
-    const wchar_t* name;
-    VARTYPE type;
-};
-constexpr NamedType kNamedTypes[] = {
-    {L"I4", VT_I4},   {L"UI4", VT_UI4}, {L"INT", VT_INT}, {L"UINT", VT_UINT}, {L"I2", VT_I2},
-    {L"UI2", VT_UI2}, {L"I1", VT_I1},   {L"UI1", VT_UI1}, {L"I8", VT_I8},     {L"UI8", VT_UI8},
-    {L"R4", VT_R4},   {L"R8", VT_R8},   {L"BOOL", VT_BOOL}, {L"BSTR", VT_BSTR}, {L"NULL", VT_NULL},
-    {L"EMPTY", VT_EMPTY},
-};
 
 // The folder of PelloranSim.dll, with a trailing backslash.
 std::wstring ModuleFolder() {
@@ -168,12 +91,6 @@ std::wstring FieldText(const wchar_t* text) {
 
 }  // namespace
 
-std::wstring SimTrim(const std::wstring& text) {
-    const size_t first = text.find_first_not_of(L" \t");
-    const size_t last = text.find_last_not_of(L" \t");
-    return first == std::wstring::npos ? std::wstring() : text.substr(first, last - first + 1);
-}
-
 const wchar_t* SimApartmentName() {
     APTTYPE type;
     APTTYPEQUALIFIER qualifier;
@@ -194,34 +111,7 @@ std::shared_ptr<SimSession> SimSession::Open() {
     s.statePath = ScenarioText(file, L"State", state.c_str());
     if (_wcsicmp(s.statePath.c_str(), kMemoryOnly) == 0) s.statePath.clear();
 
-    s.initialStatus = static_cast<DWORD>(ScenarioNumber(file, L"InitialStatus", s.initialStatus));
-    s.instances = static_cast<int>(ScenarioNumber(file, L"Instances", 1));
-    if (s.instances < 0) s.instances = 0;
-    s.missingPath = ScenarioNumber(file, L"MissingPath", 0) != 0;
-    s.resetRewinds = ScenarioNumber(file, L"ResetRewinds", 0) != 0;
-    const std::wstring word = ScenarioText(file, L"StatusWord", L"");
-    s.fixedStatus = !word.empty();
-    s.statusWord = std::wcstoull(word.c_str(), nullptr, 0);
-    const std::wstring type = ScenarioText(file, L"StatusType", L"I4");
-    s.statusMissing = _wcsicmp(type.c_str(), L"MISSING") == 0;
-    for (const NamedType& named : kNamedTypes)
-        if (_wcsicmp(type.c_str(), named.name) == 0) s.statusType = named.type;
-    // A notebook just after log-on, with WMI and the firmware's provider starting cold: the connection answers
-    // after 4 s, the query's first instance after 5 s, the status after 3 s, unless a script of the kind says
-    // otherwise.
-    const bool slowLogOn = ScenarioNumber(file, L"SlowLogOn", 0) != 0;
-    constexpr struct {
-        const wchar_t* kind;
-        const wchar_t* script;
-    } kSlowLogOn[] = {{L"ConnectServer", L"@4000"}, {L"Next", L"@5000"}, {L"device_status", L"@3000"}};
-    for (const SimCallKind& kind : kSimCallKinds) {
-        std::wstring text = ScenarioText(file, (std::wstring(L"Answers.") + kind.name).c_str(), L"");
-        for (const auto& slow : kSlowLogOn)
-            if (slowLogOn && text.empty() && std::wcscmp(slow.kind, kind.name) == 0) text = slow.script;
-        if (!text.empty()) s.scripts[KindKey(kind.name)] = ParseScript(text);
-    }
-    const std::wstring every = ScenarioText(file, L"Answers.*", L"");
-    if (!every.empty()) s.scripts[kEveryCall] = ParseScript(every);
+    SimReadScenario([&file](const wchar_t* key, const wchar_t* fallback) { return ScenarioText(file, key, fallback); }, s);
     s.probeDll = ScenarioText(file, L"ProbeDll", L"");
 
     auto session = std::make_shared<SimSession>(std::move(s));
@@ -242,20 +132,7 @@ SimSession::~SimSession() { ::DeleteCriticalSection(&m_lock); }
 
 SimAnswer SimSession::NextAnswer(const wchar_t* kind) {
     ::EnterCriticalSection(&m_lock);
-    const std::wstring key = KindKey(kind);
-    const auto own = m_scenario.scripts.find(key);
-    SimAnswer answer = own != m_scenario.scripts.end() ? TakeAnswer(own->second) : SimAnswer();
-    bool reachesFirmware = false;
-    for (const SimCallKind& known : kSimCallKinds)
-        if (key == KindKey(known.name)) reachesFirmware = known.reachesFirmware;
-    const auto every = m_scenario.scripts.find(kEveryCall);
-    if (reachesFirmware && every != m_scenario.scripts.end()) {
-        // A cold or slow firmware delays the call on top of what its own script says.
-        const SimAnswer extra = TakeAnswer(every->second);
-        answer.never = answer.never || extra.never;
-        answer.delayMs += extra.delayMs;
-        if (!answer.hasCode && extra.hasCode) answer.hasCode = true, answer.hr = extra.hr;
-    }
+    const SimAnswer answer = SimNextAnswer(m_scenario, kind);
     ::LeaveCriticalSection(&m_lock);
     return answer;
 }
@@ -264,7 +141,7 @@ DWORD SimSession::ReadState() const {
     if (m_scenario.statePath.empty()) return m_memoryState;
     wchar_t text[64];
     ::GetPrivateProfileStringW(kStateSection, kStateKey, L"", text, 64, m_scenario.statePath.c_str());
-    return static_cast<DWORD>(ParseNumber(text, m_scenario.initialStatus));
+    return static_cast<DWORD>(SimParseNumber(text, m_scenario.initialStatus));
 }
 
 void SimSession::WriteState(DWORD statusWord) {

@@ -2,6 +2,8 @@
 // the call log. Every object that a locator leads to shares its session.
 #pragma once
 
+#include "sim/SimScript.h"
+
 #include <windows.h>
 #include <oleauto.h>
 
@@ -9,54 +11,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// How the simulated firmware answers one call: as the rest of the scenario says, or with a code of its
-// own, after a delay, or never (a stall).
-struct SimAnswer {
-    bool hasCode = false;  // the answer's code is hr instead of the firmware's own
-    HRESULT hr = S_OK;
-    bool never = false;    // the call never answers
-    DWORD delayMs = 0;     // the answer is ready this long after the call began
-};
-
-// The answers scripted for successive calls of one kind; calls past the end answer normally, unless
-// the last answer repeats.
-struct SimScript {
-    std::vector<SimAnswer> answers;
-    bool repeatLast = false;
-    size_t next = 0;
-};
-
-// What a scenario file asks of the simulated firmware; the defaults are one healthy instance. What the
-// firmware holds is given by its own keys; how its calls answer (codes, delays, stalls) only by the
-// Answers.<kind> scripts.
-struct SimScenario {
-    std::wstring scenarioPath;  // the scenario file read, empty when none was named
-    std::wstring logPath;       // the call log; empty: no log
-    std::wstring statePath;     // the state file; empty: the state lives in memory only
-    DWORD initialStatus = 0x10000;  // the state when the state file holds none: present, off
-    int instances = 1;
-    bool missingPath = false;       // instances without __PATH
-    bool resetRewinds = false;      // Reset rewinds even a forward-only enumerator
-    bool fixedStatus = false;       // device_status reports statusWord whatever the state
-    ULONGLONG statusWord = 0;       // 64 bits, for the wide VARIANT types
-    VARTYPE statusType = VT_I4;     // type in which device_status hands back ctrl_param
-    bool statusMissing = false;     // device_status hands back no ctrl_param at all
-    std::map<std::wstring, SimScript> scripts;  // Answers.<kind>: per call kind, lower case
-    std::wstring probeDll;          // a DLL name: the log tells where the hosting process would load it from
-};
-
-// The call kinds whose answers a scenario may script. The calls marked as reaching the firmware also
-// take the answers of the script "*" (a cold start, a slow machine), whichever their kind.
-struct SimCallKind {
-    const wchar_t* name;
-    bool reachesFirmware;
-};
-constexpr SimCallKind kSimCallKinds[] = {
-    {L"ConnectServer", true}, {L"ExecQuery", true},      {L"Next", true},          {L"GetObject", true},
-    {L"device_status", true}, {L"device_ctrl", true},    {L"GetMethod", false},    {L"SpawnInstance", false},
-    {L"SetBlanket", false},
-};
 
 // The shared state of one locator and everything made from it.
 class SimSession {
@@ -122,9 +76,6 @@ void SimModuleLog(const wchar_t* event, LONG live, HRESULT hr, bool withHr, cons
 
 // Ready the module's log lock (DLL attach).
 void SimLogInit();
-
-// Text without its leading and trailing blanks and tabs.
-std::wstring SimTrim(const std::wstring& text);
 
 // The apartment of the calling thread, as the log names it: "mta", "sta" or "none".
 const wchar_t* SimApartmentName();

@@ -1,8 +1,30 @@
 // A run of the real Pelloran.exe under Wine against the firmware simulator, read and clicked from outside as a
-// user would, and the interpreter of the steps that the end-to-end rows (DialogRows.cpp, where the step language
-// is listed) and the random schedules (RandomSchedules.cpp) are written in.
+// user would, and the interpreter of the steps that the end-to-end rows (DialogRows.cpp) and the random schedules
+// (RandomSchedules.cpp) are written in. A row's scenario is in the simulator's language (sim/README.md, section
+// "Scenario keys and the fault language"); its steps, separated by ';', are:
+//
+//   on|off|na A|B   the feature shown on, off or not available (every switch disabled), with Adapter Mode (A) or
+//                   Adapter + Battery Mode (B) checked; the texts are the language file's
+//   E  D  A  B      a click on Enable, Disable, Adapter Mode, Adapter + Battery Mode
+//   E! D! A! B!     the same click, not applied: the warning (S13) owned by the dialog, OK button only, confirmed
+//   W!              the same warning after the start (the policy's state not taken)
+//   object! status! the fatal message of a missing object or status, then the end with code 0
+//   gone            the tool ended at once, before it called the firmware
+//   #method=n       the firmware method attempted n times so far (#method<n: fewer than n)
+//   ~method ~Kind   wait for a call of the method to answer, however late; or for a simulated object to be freed
+//   path=n          every method call addressed the instance numbered n
+//   rtl  ltr        the dialog mirrored and read right to left, or neither
+//   x  r            Escape or Enter: the dialog ends, with code 0
+//   e  a  2         the language file edited; the about box opened (owned, dialog disabled) and closed; a second
+//                   copy started, which ends without calling the firmware
+//
+// Under a policy every view has all four switches disabled, the description starts with S15 and has the focus. After
+// the last step the dialog is closed if still open, and every run is checked for what holds always: a clean end, a
+// blanket on every proxy before its first call, the connection made in the multithreaded apartment, no planted DLL
+// loaded, the DPI awareness.
 #pragma once
 
+#include "firmware/WmiClient.h"
 #include "lang/LangFile.h"
 #include "tests/driver/DialogWindows.h"
 #include "tests/support/Files.h"
@@ -27,36 +49,45 @@ using namespace testsupport;
 
 constexpr wchar_t kMutexName[] = L"165123CA-1478-4474-A229-3CF2CBFE60A4";  // the name other copies look for
 constexpr wchar_t kNoObject[] = L"Can't get WMI TolvekManagement object", kNoStatus[] = L"Can't get WMI Pelloran status";
-// A click's firmware bound and the start-up's, and several times each as the time a test allows them.
-constexpr DWORD kBoundMs = 3000, kAllowMs = 4 * kBoundMs, kStartBoundMs = 10000, kStartAllowMs = 4 * kStartBoundMs;
-constexpr int kNothing = -1, kBlocked = -2;  // stored modes: no value; a key that cannot be created
+// Several times a firmware call's bound and the start-up's, as the time a test allows them.
+constexpr DWORD kAllowMs = 4 * kFirmwareBoundMs, kStartAllowMs = 4 * kStartupBoundMs;
+// Stored modes: Adapter Mode, Adapter + Battery Mode, no value, a key that cannot be created; a row's mode after the
+// end by default.
+constexpr int kAdapter = 1, kAdapterBattery = 0, kNothing = -1, kBlocked = -2, kAsBefore = -3;
+constexpr int kButtons[] = {IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE};  // E D A B
+
+// What a row prepares besides the scenario and the stored mode.
+enum class Setup {
+    None,
+    Mutex, Event,               // another copy holding the single-instance name; another kind of object holding it
+    NoLanguageFile, No13And14,  // no language file; one without S13 and S14
+    Apartment,                  // an input method's single-threaded apartment on the tool's thread
+    PolicyOff, PolicyAdapter, PolicyBattery,  // the machine's policy: REG_DWORD 0, 1, 3
+    PolicyBinary,               // a policy of REG_BINARY 3, which is none
+};
 
 struct Row {
     const char* name;
-    std::string scenario;   // the simulator's keys, "Key=Value;..." (by default the feature is present and off)
-    int before, after;      // the stored mode before the start and after the end
-    std::string script;     // steps separated by ';' (the step language: DialogRows.cpp)
-    std::vector<int> sent;  // control values the firmware was sent, in order
-    const char* setup = "";  // "mutex", "event" (holding the single-instance name), "nolang", "no1314" (a language
-                             // file without S13 and S14), "sta" (an input method's apartment on the tool's thread),
-                             // "p0", "p1", "p3" (the machine's policy: REG_DWORD 0, 1, 3), "pBIN" (REG_BINARY 3: no policy)
-    int section = 1;        // the language file's section that the locale chooses
+    std::string scenario;                      // the simulator's keys, "Key=Value;..." (by default present and off)
+    int before = kNothing, after = kAsBefore;  // the stored mode before the start and after the end
+    std::string steps;                         // separated by ';' (the step language: above)
+    std::vector<int> sent;                     // control values the firmware was sent, in order
+    Setup setup = Setup::None;
+    int section = 1;                           // the language file's section that the locale chooses
 };
 
 inline void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
-// Texts of the test's language file: none is a template's text, and each names its section and key.
-inline std::wstring TestText(int section, int key, bool edited) {
-    return L"[" + std::to_wstring(section) + L"] S" + std::to_wstring(key) + L" \u00E9t\u00E9" +
-           (edited && (key == 9 || key == 10) ? L" (edited)" : L"");
-}
-
+// The test's language file: each text names its section and key (S9 and S10 marked once edited), so that none is a
+// template's; keys S1 to S<keys> in the C locale's section and in those of the locales the rows run under.
 inline std::string TestLanguageFile(bool edited, int keys = 15) {
     std::wstring text;
-    for (int section : {1, 303, 600, 619})
+    for (const std::wstring section : {L"1", L"303", L"600", L"619"}) {
+        text += L"[" + section + L"]\r\n";
         for (int key = 1; key <= keys; ++key)
-            text += (key == 1 ? L"[" + std::to_wstring(section) + L"]\r\n" : L"") + L"S" + std::to_wstring(key) + L"=" +
-                    TestText(section, key, edited) + L"\r\n";
+            text += L"S" + std::to_wstring(key) + L"=[" + section + L"] S" + std::to_wstring(key) + L" \u00E9t\u00E9" +
+                    (edited && (key == 9 || key == 10) ? L" (edited)" : L"") + L"\r\n";
+    }
     return Utf16File(text);
 }
 
@@ -65,6 +96,9 @@ inline int PolicyControl(const Stored& policy) {
     const DWORD value = policy.bytes.size() == 4 ? *reinterpret_cast<const DWORD*>(policy.bytes.data()) : 99;
     return policy.type == REG_DWORD && (value == 0 || value == 1 || value == 3) ? int(value) : -1;
 }
+
+// A stored mode of a row: a REG_DWORD, or none.
+inline Stored StoredMode(int mode) { return mode >= 0 ? Dword(DWORD(mode)) : Stored{REG_NONE, ""}; }
 
 inline DWORD ExStyle(HWND window) { return static_cast<DWORD>(::GetWindowLongW(window, GWL_EXSTYLE)); }
 
@@ -85,14 +119,14 @@ protected:
         Store(stored);
         m_storedBefore = ReadStored();
         ::DeleteFileW((s_folder + L"\\PelloranLang.ini").c_str());
-        if (std::string(row.setup) != "nolang")
-            WriteFileBytes(s_folder + L"\\PelloranLang.ini", std::string(row.setup) == "no1314" ? TestLanguageFile(false, 12) : languageFile);
-        if (std::string(row.setup) == "mutex") m_held = ::CreateMutexW(nullptr, FALSE, kMutexName);
-        if (std::string(row.setup) == "event") m_held = ::CreateEventW(nullptr, TRUE, FALSE, kMutexName);
-        m_apartment.reset(std::string(row.setup) == "sta" ? new ApartmentAlreadyJoined() : nullptr);
-        const std::string setup = row.setup;
-        const Stored policy = setup == "p0" || setup == "p1" || setup == "p3" ? Dword(DWORD(setup[1] - '0'))
-                              : setup == "pBIN" ? Stored{REG_BINARY, std::string("\3\0\0\0", 4)} : m_policy;
+        if (row.setup != Setup::NoLanguageFile)
+            WriteFileBytes(s_folder + L"\\PelloranLang.ini", row.setup == Setup::No13And14 ? TestLanguageFile(false, 12) : languageFile);
+        if (row.setup == Setup::Mutex) m_held = ::CreateMutexW(nullptr, FALSE, kMutexName);
+        if (row.setup == Setup::Event) m_held = ::CreateEventW(nullptr, TRUE, FALSE, kMutexName);
+        m_apartment.reset(row.setup == Setup::Apartment ? new ApartmentAlreadyJoined() : nullptr);
+        const Stored policy = row.setup == Setup::PolicyBinary ? Stored{REG_BINARY, std::string("\3\0\0\0", 4)}
+                              : row.setup >= Setup::PolicyOff ? Dword(std::vector<DWORD>{0, 1, 3}[int(row.setup) - int(Setup::PolicyOff)])
+                                                              : m_policy;
         m_locked = PolicyControl(policy) >= 0;
         StorePolicy(policy);
         if (m_apartment != nullptr) {
@@ -100,7 +134,7 @@ protected:
         }
         m_tool = std::make_unique<ToolProcess>(s_folder + L"\\Pelloran.exe");
         m_dialog = nullptr;
-        m_edited = m_ended = false;
+        m_ended = false;
     }
 
     void TearDown() override {
@@ -111,14 +145,14 @@ protected:
         StorePolicy({REG_NONE, ""});
     }
 
-    // The text of a key as the language file in use holds it (empty without a file); for S13 and S14 the English
-    // texts built into the program where the file has none.
+    // The text of a key as the tool's language file holds it in the row's section (empty without a file); for S13, S14
+    // and S15 the English texts built into the program where the file has none.
     std::wstring Text(int key) const {
-        const std::string setup = m_row.setup;
-        if (key == 13 && (setup == "nolang" || setup == "no1314")) return kEnglishChangeNotApplied;
-        if (key == 14 && (setup == "nolang" || setup == "no1314")) return kEnglishNotAvailable;
-        if (key == 15 && setup == "nolang") return kEnglishManaged;
-        return setup != "nolang" ? TestText(m_row.section, key, m_edited) : L"";
+        wchar_t text[256] = {};
+        ::GetPrivateProfileStringW(std::to_wstring(m_row.section).c_str(), (L"S" + std::to_wstring(key)).c_str(), L"", text, 256,
+                                   (s_folder + L"\\PelloranLang.ini").c_str());
+        if (text[0] != L'\0' || key < 13) return text;
+        return key == 13 ? kEnglishChangeNotApplied : key == 14 ? kEnglishNotAvailable : kEnglishManaged;
     }
 
     // The settings dialog; the first time, also what initialisation alone decides: texts and place.
@@ -135,9 +169,9 @@ protected:
         std::wstring description = m_locked ? Text(15) + L"\r\n\r\n" : L"";
         for (int key = 1; key <= 7; ++key) description += (key == 1 ? L"" : key == 4 ? L"\r\n\r\n" : L"\r\n") + Text(key);
         EXPECT_EQ(StateOf(m_dialog, IDC_DESCRIPTION).text, description);
-        if (m_locked && m_row.script.find("W!") == std::string::npos) {  // every switch disabled (and no warning on top):
-                                                                         // the focus in the description, its caret at the
-                                                                         // start, nothing selected
+        // Every switch disabled (and no warning on top): the focus in the description, its caret at the start, nothing
+        // selected.
+        if (m_locked && m_row.steps.find("W!") == std::string::npos) {
             GUITHREADINFO gui = {sizeof(gui)};
             ::GetGUIThreadInfo(::GetWindowThreadProcessId(m_dialog, nullptr), &gui);
             EXPECT_EQ(gui.hwndFocus, ::GetDlgItem(m_dialog, IDC_DESCRIPTION));
@@ -169,38 +203,21 @@ protected:
         }
     }
 
-    // A click whose change the firmware did not apply: the warning about it, owned by the dialog, confirmed; then
-    // the click is over.
-    void ClickNotApplied(int controlId) {
-        ::PostMessageW(::GetDlgItem(Dialog(), controlId), BM_CLICK, 0, 0);  // its handler waits for the message
-        ExpectNotApplied();
-    }
-
-    // The warning that a change was not applied, owned by the dialog, confirmed; then the dialog answers again.
-    void ExpectNotApplied() {
-        HWND dialog = Dialog(), box = WaitForWindow(m_tool->pid(), &IsMessageBox, 3 * kAllowMs);
-        ASSERT_NE(box, nullptr) << "no message that the change was not applied";
-        EXPECT_EQ(TextOf(::GetDlgItem(box, 0xFFFF)), Text(13));
-        EXPECT_EQ(TextOf(box), L"Pelloran");
-        EXPECT_NE(::SendMessageW(::GetDlgItem(box, 1088), STM_GETICON, 0, 0), 0) << "no warning icon";
-        EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr) << "more than an OK button";
-        EXPECT_EQ(::GetWindow(box, GW_OWNER), dialog);
-        EXPECT_TRUE(Click(box, IDOK, kAllowMs));
-        EXPECT_TRUE(Ping(dialog, kAllowMs));
-    }
-
-    // One of the two fatal messages: shown alone, owned by the hidden dialog, then the end with code 0.
-    void ExpectFatal(const std::wstring& text) {
-        HWND box = WaitForWindow(m_tool->pid(), &IsMessageBox, kStartAllowMs);
+    // A message of the tool, alone with its warning icon and OK button, confirmed: the warning that a change was not
+    // applied, owned by the dialog, which then answers again; or a fatal message, owned by the hidden dialog, then the
+    // end with code 0.
+    void ExpectMessage(const std::wstring& text, bool fatal) {
+        HWND dialog = fatal ? nullptr : Dialog(), box = WaitForWindow(m_tool->pid(), &IsMessageBox, fatal ? kStartAllowMs : 3 * kAllowMs);
         ASSERT_NE(box, nullptr) << "no message box";
         EXPECT_EQ(TextOf(::GetDlgItem(box, 0xFFFF)), text);
         EXPECT_EQ(TextOf(box), L"Pelloran");
-        EXPECT_NE(::SendMessageW(::GetDlgItem(box, 1088), STM_GETICON, 0, 0), 0) << "no exclamation icon";
+        EXPECT_NE(::SendMessageW(::GetDlgItem(box, 1088), STM_GETICON, 0, 0), 0) << "no icon";
         EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr) << "more than an OK button";
         HWND owner = ::GetWindow(box, GW_OWNER);
-        EXPECT_TRUE(owner != nullptr && ::GetDlgItem(owner, IDC_ENABLE) != nullptr && !::IsWindowVisible(owner));
+        EXPECT_TRUE(fatal ? owner != nullptr && ::GetDlgItem(owner, IDC_ENABLE) != nullptr && !::IsWindowVisible(owner) : owner == dialog);
         EXPECT_TRUE(Click(box, IDOK, kAllowMs));
-        ExpectEnd();
+        if (fatal) return ExpectEnd();
+        EXPECT_TRUE(Ping(dialog, kAllowMs));
     }
 
     void ExpectEnd() {
@@ -208,28 +225,28 @@ protected:
         m_ended = true;
     }
 
-    // The attempts of a firmware method in the log.
-    size_t Attempts(const std::string& method) const {
-        size_t attempts = 0;
-        for (const SimLogEntry& entry : m_run->Log("ExecMethod")) attempts += entry["method"] == method;
-        return attempts;
+    // The lines of an event in the log whose field has the value: the attempts of a method ("ExecMethod", "method"), ...
+    size_t Logged(const std::string& event, const std::string& field, const std::string& value) const {
+        const std::vector<SimLogEntry> lines = m_run->Log(event);
+        return std::count_if(lines.begin(), lines.end(), [&](const SimLogEntry& line) { return line[field] == value; });
     }
 
     void RunStep(const std::string& step) {
         if (step.rfind("on", 0) == 0 || step.rfind("off", 0) == 0 || step.rfind("na", 0) == 0) return ExpectView(step);
-        if (step.size() == 2 && step[1] == '!') {  // "E!", "D!", "A!", "B!": a click that is not applied
-            const size_t at = std::string("EDAB").find(step[0]);
-            return ClickNotApplied(std::vector<int>{IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}[at]);
+        const size_t button = std::string("EDABW").find(step[0]);  // W: no button, the warning after the start
+        if (button != std::string::npos && step.size() == 2 && step[1] == '!') {  // a click that is not applied
+            if (button < 4) ::PostMessageW(::GetDlgItem(Dialog(), kButtons[button]), BM_CLICK, 0, 0);  // its handler waits for it
+            return ExpectMessage(Text(13), false);
         }
-        if (step == "object!" || step == "status!") return ExpectFatal(step == "object!" ? kNoObject : kNoStatus);
-        if (step == "W!") return ExpectNotApplied();
+        if (button < 4 && step.size() == 1) return (void)Click(Dialog(), kButtons[button]);
+        if (step == "object!" || step == "status!") return ExpectMessage(step == "object!" ? kNoObject : kNoStatus, true);
         if (step == "gone") {  // ended at once, before talking to the firmware
             ExpectEnd();
             EXPECT_TRUE(m_run->Log("Locator").empty());
             return;
         }
         if (step[0] == '#') {  // "#method=n": attempts of a firmware method so far; "#method<n": fewer than n
-            const size_t at = step.find_first_of("=<"), attempts = Attempts(step.substr(1, at - 1));
+            const size_t at = step.find_first_of("=<"), attempts = Logged("ExecMethod", "method", step.substr(1, at - 1));
             const size_t bound = std::stoul(step.substr(at + 1));
             EXPECT_TRUE(step[at] == '=' ? attempts == bound : attempts < bound) << attempts << " attempts";
             return;
@@ -237,8 +254,7 @@ protected:
         if (step[0] == '~') {  // "~method": wait for the answer of a call of the method, however late; "~Kind": for an
                                // object of that kind to be freed
             const bool kind = std::isupper(static_cast<unsigned char>(step[1]));
-            const auto seen = [&](const SimLogEntry& line) { return line[kind ? "kind" : "method"] == step.substr(1); };
-            EXPECT_TRUE(WaitUntil([&] { const auto a = m_run->Log(kind ? "Free" : "Answer"); return std::any_of(a.begin(), a.end(), seen); }));
+            EXPECT_TRUE(WaitUntil([&] { return Logged(kind ? "Free" : "Answer", kind ? "kind" : "method", step.substr(1)) > 0; }));
             return;
         }
         if (step.rfind("path=", 0) == 0) {  // every method call addressed the instance of that number
@@ -247,7 +263,6 @@ protected:
             EXPECT_FALSE(m_run->Log("ExecMethod").empty());
             return;
         }
-
         if (step == "rtl" || step == "ltr") {  // the dialog mirrored and its texts read from right to left, or neither
             const DWORD bits = WS_EX_LAYOUTRTL | WS_EX_RTLREADING, mirrored = step == "rtl" ? WS_EX_LAYOUTRTL : 0;
             EXPECT_EQ(ExStyle(Dialog()) & bits, mirrored);
@@ -257,14 +272,9 @@ protected:
             return;
         }
         switch (step[0]) {
-        case 'E': Click(Dialog(), IDC_ENABLE); return;
-        case 'D': Click(Dialog(), IDC_DISABLE); return;
-        case 'A': Click(Dialog(), IDC_ADAPTER_MODE); return;
-        case 'B': Click(Dialog(), IDC_ADAPTER_BATTERY_MODE); return;
         case 'x': ::PostMessageW(Dialog(), WM_COMMAND, IDCANCEL, 0); return ExpectEnd();  // the Escape key
         case 'r': ::PostMessageW(Dialog(), WM_COMMAND, IDOK, 0); return ExpectEnd();      // the Enter key
         case 'e':  // the language file edited while the dialog is open
-            m_edited = true;
             return WriteFileBytes(s_folder + L"\\PelloranLang.ini", TestLanguageFile(true));
         case 'a': {  // the about box, through a command that differs from the about entry in ignored bits
             HWND dialog = Dialog(), about = OpenAbout(dialog, 0x10000 | IDM_ABOUTBOX | 0xF);
@@ -288,8 +298,8 @@ protected:
         }
     }
 
-    void RunScript() {
-        std::istringstream steps(m_row.script);
+    void RunSteps() {
+        std::istringstream steps(m_row.steps);
         for (std::string step; std::getline(steps >> std::ws, step, ';') && !HasFatalFailure();) {
             SCOPED_TRACE(step);
             RunStep(step);
@@ -299,10 +309,9 @@ protected:
         EXPECT_EQ(ProxyCallsWithoutBlanket(m_run->Log()), "");
         // Connected in the multithreaded apartment; the query made in the tool's, which is that one unless an input
         // method made the thread single-threaded before.
-        const std::string apartment = std::string(m_row.setup) == "sta" ? "sta" : "mta";
         for (const SimLogEntry& line : m_run->Log()) {
             if (line.event == "ConnectServer" || line.event == "Marshal" || line.event == "ExecQuery") {
-                EXPECT_EQ(line["apt"], line.event == "ExecQuery" ? apartment : "mta") << line.event;
+                EXPECT_EQ(line["apt"], line.event == "ExecQuery" && m_row.setup == Setup::Apartment ? "sta" : "mta") << line.event;
             }
         }
         EXPECT_EQ(m_run->Log("Probe").size(), m_run->Log("Locator").size());
@@ -321,7 +330,7 @@ protected:
     HWND m_dialog = nullptr;
     Stored m_storedBefore;
     Stored m_policy{REG_NONE, ""};  // the machine's policy for a row whose setup names none
-    bool m_edited = false, m_ended = false, m_locked = false;
+    bool m_ended = false, m_locked = false;
     std::pair<std::wstring, std::wstring> m_buttonTexts;
 };
 

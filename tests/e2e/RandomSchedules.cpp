@@ -4,6 +4,8 @@
 // click that was not applied, the mode checked last as the stored mode, and keep the promises every run keeps.
 #include "tests/e2e/SchedulePrediction.h"
 
+#include "sim/SimCodes.h"
+
 #include <cstdio>
 #include <iterator>
 #include <random>
@@ -12,14 +14,10 @@
 namespace e2e {
 namespace {
 
+// Any code the scenario's language names.
 std::string AnyCode(std::mt19937& random) {
-    static const char* const kCodes[] = {
-        "S_OK", "WBEM_S_FALSE", "WBEM_E_FAILED", "WBEM_E_TIMED_OUT", "WBEM_E_SERVER_TOO_BUSY", "WBEM_E_CALL_CANCELLED",
-        "WBEM_E_SHUTTING_DOWN", "WBEM_E_TRANSPORT_FAILURE", "RPC_E_DISCONNECTED", "RPC_S_SERVER_UNAVAILABLE",
-        "RPC_E_SERVER_DIED", "RPC_E_SERVER_DIED_DNE", "RPC_E_CALL_REJECTED",
-        "WBEM_E_INVALID_METHOD", "WBEM_E_INVALID_PARAMETER", "WBEM_E_NOT_FOUND", "WBEM_E_ACCESS_DENIED",
-        "E_ACCESSDENIED", "WBEM_E_TYPE_MISMATCH", "WBEM_E_INVALID_CLASS", "WBEM_E_NOT_SUPPORTED", "E_FAIL"};
-    return kCodes[random() % std::size(kCodes)];
+    const std::wstring name = kSimNamedCodes[random() % std::size(kSimNamedCodes)].name;
+    return std::string(name.begin(), name.end());
 }
 
 // A script of 1 to 4 answers: codes, delays (some past a click's bound, some past the start's), stalls; the last
@@ -31,7 +29,7 @@ std::string AnyScript(std::mt19937& random, Chance chance) {
         const unsigned roll = random() % 100;
         script += (i > 0 ? ", " : "") + (chance(8) ? std::string("never") : (chance(50) ? AnyCode(random) : "") + "@" +
                   std::to_string(roll < 55 ? 0 : roll < 80 ? 1 + random() % 300 : roll < 92 ? 300 + random() % 1200
-                                 : roll < 97 ? kBoundMs + 1000 + random() % 3000 : kStartBoundMs + random() % 2000));
+                                 : roll < 97 ? kFirmwareBoundMs + 1000 + random() % 3000 : kStartupBoundMs + random() % 2000));
     }
     if (chance(15) && script.find("never") == std::string::npos) script += "*";
     return script;
@@ -61,7 +59,7 @@ Row AnySchedule(std::mt19937& random, unsigned seed, std::string& languageFile, 
     if (chance(10)) {
         const char* step = std::vector<const char*>{"ConnectServer", "ExecQuery", "Next", "GetObject", "device_status"}[random() % 5];
         if (s.str().find(std::string(";Answers.") + step + "=") == std::string::npos)
-            s << ";Answers." << step << "=" << (chance(50) ? std::string("never") : "@" + std::to_string(kStartBoundMs + 1500 + random() % 3000));
+            s << ";Answers." << step << "=" << (chance(50) ? std::string("never") : "@" + std::to_string(kStartupBoundMs + 1500 + random() % 3000));
     }
     if (chance(4)) s << ";SlowLogOn=1";
     if (chance(8)) s << ";Answers.*=@" << 2000 + random() % 7000;   // a cold start
@@ -70,10 +68,10 @@ Row AnySchedule(std::mt19937& random, unsigned seed, std::string& languageFile, 
     // The shipped language file: intact, missing, truncated, binary garbage, a huge line, or in another encoding.
     const std::string shipped = ReadFileBytes(WinPath(PELLORAN_SOURCE_DIR "/lang/PelloranLang.ini"));
     const std::wstring text(reinterpret_cast<const wchar_t*>(shipped.data() + 2), (shipped.size() - 2) / 2);
-    const char* setup = "";
+    Setup setup = Setup::None;
     switch (random() % 8) {
     case 0: case 1: case 2: languageFile = shipped; break;
-    case 3: setup = "nolang"; break;
+    case 3: setup = Setup::NoLanguageFile; break;
     case 4: languageFile = shipped.substr(0, random() % shipped.size()); break;
     case 5: languageFile = chance(50) ? "\xFF\xFE" : ""; for (unsigned n = 1 + random() % 8192; n > 0; --n) languageFile += char(random()); break;
     case 6: {
@@ -103,27 +101,11 @@ Row AnySchedule(std::mt19937& random, unsigned seed, std::string& languageFile, 
     for (unsigned n = random() % 7; n > 0; --n) script += std::string(1, chance(85) ? "EDABEDa"[random() % 7] : "xrc"[random() % 3]) + ";";
     static std::string name;
     name = "fuzz-" + std::to_string(seed);
-    if (!*setup && chance(10)) setup = "sta";
+    if (setup == Setup::None && chance(10)) setup = Setup::Apartment;
     const unsigned drawn = random() % 10;  // mostly none; each state; a number or a type that is none
     policy = drawn < 4 ? Stored{REG_NONE, ""} : drawn < 9 ? Dword(std::vector<DWORD>{0, 1, 3, 3, 2}[drawn - 4])
                                                           : Stored{REG_BINARY, std::string("\1\0\0\0", 4)};
-    return Row{name.c_str(), s.str(), kind == 1 ? kBlocked : kNothing, 0, script, {}, setup};
-}
-
-// What the dialog shows: "on", "off" or "na" by which switches are enabled, and the mode checked.
-std::string ViewOf(HWND dialog) {
-    const bool enable = StateOf(dialog, IDC_ENABLE).enabled, disable = StateOf(dialog, IDC_DISABLE).enabled;
-    return std::string(disable && !enable ? "on " : enable && !disable ? "off " : !enable && !disable ? "na " : "? ") +
-           (StateOf(dialog, IDC_ADAPTER_MODE).checked ? "A" : "B");
-}
-
-// A key of the language file as the tool reads it under the C locale, or its English text for S13 and S14.
-std::wstring LanguageText(const std::wstring& file, int key) {
-    wchar_t text[256] = {};
-    ::GetPrivateProfileStringW(L"1", (L"S" + std::to_wstring(key)).c_str(), L"", text, 256, file.c_str());
-    if (text[0] == L'\0' && key == 13) return kEnglishChangeNotApplied;
-    if (text[0] == L'\0' && key == 14) return kEnglishNotAvailable;
-    return text;
+    return {.name = name.c_str(), .scenario = s.str(), .before = kind == 1 ? kBlocked : kNothing, .steps = script, .setup = setup};
 }
 
 // What every schedule must show, from the simulator's log: no wait for an answer longer than the bound (the start's
@@ -139,7 +121,7 @@ void ExpectPromisesKept(const std::vector<SimLogEntry>& log, size_t startLines, 
         reset = reset || line.event == "Reset";
         counted += !reset && line.event == "Next" && !line["returned"].empty() && line["returned"] != "0";
         if (line.event == "Next" || line.event == "GetResultObject") {
-            const long bound = long(at < startLines ? kStartBoundMs : kBoundMs);
+            const long bound = long(at < startLines ? kStartupBoundMs : kFirmwareBoundMs);
             EXPECT_TRUE(!line["timeout"].empty() && std::stol(line["timeout"]) >= 0 && std::stol(line["timeout"]) <= bound)
                 << line.event << " waited " << line["timeout"] << " ms";
         }
@@ -174,13 +156,6 @@ bool CallWaiting(const std::vector<SimLogEntry>& log) {
     return !waiting.empty();
 }
 
-// A schedule's dialog: the view (under a policy every switch disabled, as when not available), and the state text the
-// language file in use gives it.
-void ExpectScheduleView(HWND dialog, const std::string& view, const std::wstring& languageFile, bool locked = false) {
-    EXPECT_EQ(ViewOf(dialog), locked ? "na " + view.substr(view.size() - 1) : view);
-    EXPECT_EQ(StateOf(dialog, IDC_STATUS_TEXT).text, LanguageText(languageFile, view[0] == 'n' ? 14 : view[1] == 'n' ? 9 : 10));
-}
-
 // A message box of the process, shown or about to be.
 BOOL CALLBACK FindMessageBox(HWND window, LPARAM search) {
     auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(search);
@@ -198,6 +173,15 @@ HWND MessageBoxOf(DWORD pid) {
 // One schedule after another, each a run of the tool on its own.
 class ScheduleRun : public DialogRun {
 protected:
+    // A schedule's dialog: the view ("on", "off" or "na" by which switches are enabled, and the mode checked; under a
+    // policy every switch disabled, as when not available), and the state text the language file in use gives it.
+    void ExpectScheduleView(const std::string& view, bool locked = false) {
+        const bool enable = StateOf(m_first, IDC_ENABLE).enabled, disable = StateOf(m_first, IDC_DISABLE).enabled;
+        EXPECT_EQ(std::string(disable && !enable ? "on " : enable && !disable ? "off " : !enable && !disable ? "na " : "? ") +
+                      (StateOf(m_first, IDC_ADAPTER_MODE).checked ? "A" : "B"), locked ? "na " + view.substr(view.size() - 1) : view);
+        EXPECT_EQ(StateOf(m_first, IDC_STATUS_TEXT).text, Text(view[0] == 'n' ? 14 : view[1] == 'n' ? 9 : 10));
+    }
+
     // A schedule of the seed whose start is certain (answers too near a bound are drawn again), run and checked.
     void RunSchedule(unsigned seed) {
         std::mt19937 random(seed);
@@ -216,28 +200,23 @@ protected:
             start = prediction.Start();
             warns = prediction.Warns();
         } while (start.empty());
-        m_firmware = std::make_unique<Prediction>(row.scenario, m_adapterStored);
         SCOPED_TRACE(testing::Message() << "seed " << seed << " (make fuzz N=1 SEED=" << seed << "), start " << start
-                                        << (warns ? " with the warning" : "") << ", policy " << policy << ", actions " << row.script);
+                                        << (warns ? " with the warning" : "") << ", policy " << policy << ", actions " << row.steps);
         Start(row, languageFile, stored);
         const bool fatal = start.back() == '!';
         m_first = WaitForWindow(m_tool->pid(), [fatal](HWND h) { return fatal ? IsMessageBox(h) : IsSettingsDialog(h); }, kStartAllowMs);
         const size_t startLines = m_run->Log().size();  // the start's calls are over once a window shows
-        if (fatal) ExpectFatal(start == "object!" ? kNoObject : kNoStatus);
-        if (!fatal && m_first != nullptr) ExpectScheduleView(m_first, start, LanguageFile(), m_locked);
+        if (fatal) ExpectMessage(start == "object!" ? kNoObject : kNoStatus, true);
+        if (!fatal && m_first != nullptr) ExpectScheduleView(start, m_locked);
+        m_dialog = m_first;  // no checks of the dialog's first texts: a damaged language file is read as it may be
         // A policy's state not taken at start is said once the dialog is up, and only then.
-        HWND warning = nullptr;
-        if (!fatal && m_first != nullptr && warns) WaitUntil([&] { return (warning = MessageBoxOf(m_tool->pid())) != nullptr; }, kAllowMs);
-        EXPECT_EQ(warning != nullptr || (!fatal && MessageBoxOf(m_tool->pid()) != nullptr), warns) << "the warning after the start";
-        if (warning != nullptr) {
-            EXPECT_EQ(TextOf(::GetDlgItem(warning, 0xFFFF)), LanguageText(LanguageFile(), 13));
-            EXPECT_TRUE(Click(warning, IDOK, kAllowMs));
-        }
+        if (!fatal && m_first != nullptr && warns) ExpectMessage(Text(13), false);
+        else EXPECT_TRUE(fatal || MessageBoxOf(m_tool->pid()) == nullptr) << "a warning after the start";
         m_adapterChecked = !fatal && m_first != nullptr && StateOf(m_first, IDC_ADAPTER_MODE).checked;
-        for (size_t at = 0; m_first != nullptr && !fatal && at < m_row.script.size() && ::IsWindow(m_first); at += 2) {
-            if (!RunAction(m_row.script[at])) break;
+        for (size_t at = 0; m_first != nullptr && !fatal && at < m_row.steps.size() && ::IsWindow(m_first); at += 2) {
+            if (!RunAction(m_row.steps[at])) break;
         }
-        if (m_first != nullptr && !fatal && m_row.script.find('c') == std::string::npos && ::IsWindow(m_first) && Ping(m_first, kAllowMs)) {
+        if (m_first != nullptr && !fatal && m_row.steps.find('c') == std::string::npos && ::IsWindow(m_first) && Ping(m_first, kAllowMs)) {
             m_adapterChecked = StateOf(m_first, IDC_ADAPTER_MODE).checked;  // not yet closing: read before the close
             ::PostMessageW(m_first, WM_SYSCOMMAND, SC_CLOSE, 0);
         }
@@ -265,27 +244,23 @@ protected:
             ::PostMessageW(m_first, WM_SYSCOMMAND, SC_CLOSE, 0);
             return false;
         } else {  // a user clicks only what is enabled
-            const int id = std::vector<int>{IDC_ENABLE, IDC_DISABLE, IDC_ADAPTER_MODE, IDC_ADAPTER_BATTERY_MODE}[std::string("EDAB").find(action)];
+            const int id = kButtons[std::string("EDAB").find(action)];
             DWORD_PTR ignored = 0;
             if (StateOf(m_first, id).enabled) ::SendMessageTimeoutW(::GetDlgItem(m_first, id), BM_CLICK, 0, 0, SMTO_NORMAL, 50, &ignored);
         }
         // A change that was not applied is said once the click is over: the state read back, or not available. A thread
         // that an input method made single-threaded answers a sent message during a call too (in COM's modal loop), so
         // the dialog's answer counts only when no call was waiting for its answer before or after it.
-        HWND box = nullptr;
         const auto idle = [&] {
             const size_t before = m_run->Log().size();
             const bool answered = !CallWaiting(m_run->Log()) && Ping(m_first, 50);
             return answered && m_run->Log().size() == before && !CallWaiting(m_run->Log());
         };
-        EXPECT_TRUE(WaitUntil([&] { return (box = MessageBoxOf(m_tool->pid())) != nullptr || !::IsWindow(m_first) || idle(); },
+        EXPECT_TRUE(WaitUntil([&] { return MessageBoxOf(m_tool->pid()) != nullptr || !::IsWindow(m_first) || idle(); },
                               3 * kAllowMs)) << "a click not handled within the bound";
-        if ((box = MessageBoxOf(m_tool->pid())) != nullptr) {
-            EXPECT_EQ(TextOf(::GetDlgItem(box, 0xFFFF)), LanguageText(LanguageFile(), 13));
-            EXPECT_EQ(::GetWindow(box, GW_OWNER), m_first);
-            EXPECT_TRUE(Click(box, IDOK, kAllowMs));
-            EXPECT_TRUE(Ping(m_first, kAllowMs));
-            ExpectScheduleView(m_first, ReadBackView(m_run->Log(), before, *m_firmware, m_adapterStored), LanguageFile());
+        if (MessageBoxOf(m_tool->pid()) != nullptr) {
+            ExpectMessage(Text(13), false);
+            ExpectScheduleView(ReadBackView(m_run->Log(), before, m_adapterStored));
         }
         if (::IsWindow(m_first) && Ping(m_first, kAllowMs)) m_adapterChecked = StateOf(m_first, IDC_ADAPTER_MODE).checked;
         EXPECT_TRUE(WaitUntil([&] { return WaitForWindow(m_tool->pid(), [&](HWND h) { return h != m_first; }, 0) == nullptr; },
@@ -300,14 +275,11 @@ protected:
         SimRun ctlRun(FreshFolder(std::string(row.name) + "-ctl"));
         ctlRun.Scenario(row.scenario);
         const Captured ctl = RunCaptured(L"\"" + WinPath(PELLORAN_CTL_PATH) + L"\" " + std::wstring(command.begin(), command.end()),
-                                         ctlRun.folder, 4 * (kStartBoundMs + 2 * kBoundMs));
+                                         ctlRun.folder, 4 * (kStartupBoundMs + 2 * kFirmwareBoundMs));
         EXPECT_LE(ctl.exit, policy < 0 ? 6u : 7u) << "pelloranctl " << command << ": an exit code from its list, within the bounds";
         ExpectPromisesKept(ctlRun.Log(), ctlRun.Log().size(), false, missingPath, policy);
     }
 
-    std::wstring LanguageFile() const { return s_folder + L"\\PelloranLang.ini"; }
-
-    std::unique_ptr<Prediction> m_firmware;
     bool m_adapterStored = false, m_adapterChecked = false;
     HWND m_first = nullptr;  // the first window the tool shows: the dialog or a fatal message
 };
