@@ -104,9 +104,11 @@ inline DWORD ExStyle(HWND window) { return static_cast<DWORD>(::GetWindowLongW(w
 
 class DialogRun : public ::testing::Test {
 protected:
-    // One copy of the tool for all runs, beside its language file and a planted DLL it must never load.
+    // One copy of the tool for all runs, beside its language file and a planted DLL it must never load; one per Wine
+    // prefix, since the random schedules run in a prefix of their own beside the rows.
     static void SetUpTestSuite() {
-        s_folder = FreshFolder("e2e-tool");
+        const char* prefix = std::getenv("WINEPREFIX");
+        s_folder = FreshFolder("e2e-tool-" + (prefix != nullptr ? std::filesystem::path(prefix).filename().string() : "tests"));
         ::CopyFileW(WinPath(PELLORAN_EXE_PATH).c_str(), (s_folder + L"\\Pelloran.exe").c_str(), FALSE);
         ::CopyFileW(WinPath(PELLORAN_SIM_PATH).c_str(), (s_folder + L"\\PelloranPlanted.dll").c_str(), FALSE);
     }
