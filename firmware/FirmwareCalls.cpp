@@ -43,12 +43,6 @@ constexpr HRESULT kConnectionGone[] = {
     static_cast<HRESULT>(WBEM_E_SHUTTING_DOWN),
 };
 
-bool MayPass(HRESULT hr) {
-    for (HRESULT transient : kFailuresThatMayPass)
-        if (hr == transient) return true;
-    return false;
-}
-
 // The object path the method calls address: the last instance that the query's counting pass handed back
 // (with a forward-only enumerator, the only one whose path is read).
 BSTR TargetPath(const WmiClient& client) {
@@ -66,7 +60,7 @@ public:
     // Whether the step that ended with hr is tried again; pauses until the next attempt when it is.
     bool Again(HRESULT hr, bool gaveUp) {
         const DWORD nextAttempt = (m_pauses + 1) * kRetryPauseMs;
-        if (SUCCEEDED(hr) || gaveUp || !MayPass(hr) || m_pauses == kMaxRetryPauses || !m_deadline.Admits(nextAttempt))
+        if (SUCCEEDED(hr) || gaveUp || !FailureMayPass(hr) || m_pauses == kMaxRetryPauses || !m_deadline.Admits(nextAttempt))
             return false;
         m_deadline.PauseUntil(nextAttempt);
         ++m_pauses;
@@ -149,6 +143,12 @@ bool StatusWordFrom(const VARIANT& value, int& statusWord) {
 }
 
 }  // namespace
+
+bool FailureMayPass(HRESULT hr) {
+    for (HRESULT transient : kFailuresThatMayPass)
+        if (hr == transient) return true;
+    return false;
+}
 
 bool ConnectionIsGone(HRESULT hr) {
     for (HRESULT gone : kConnectionGone)

@@ -16,6 +16,10 @@ constexpr int kMaxRetryPauses = 6;
 // call ends at once, never tried again, and no later call on the same connection can succeed.
 bool ConnectionIsGone(HRESULT hr);
 
+// Whether a failure may pass (the call was cancelled or timed out, WMI or the provider was too busy): a call
+// that fails so is tried again while its attempts and its deadline allow.
+bool FailureMayPass(HRESULT hr);
+
 // Queues a parameter at the front of the client's list; the list keeps its own copy of the value.
 void AddParam(const wchar_t* name, const VARIANT& value);
 

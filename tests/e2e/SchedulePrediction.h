@@ -4,6 +4,7 @@
 #pragma once
 
 #include "firmware/FirmwareCalls.h"
+#include "firmware/FirmwareState.h"
 #include "sim/SimScript.h"
 #include "tests/e2e/DialogRun.h"
 
@@ -14,31 +15,12 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace e2e {
-
-// Whether a code is one of the named ones.
-inline bool Among(HRESULT hr, std::initializer_list<const wchar_t*> names) {
-    return std::any_of(names.begin(), names.end(), [hr](const wchar_t* name) { return SimCodeFromText(name) == hr; });
-}
-
-// A failure that the program tries again (the others end a call at once): the ones AnyCode may give.
-inline bool MayPass(HRESULT hr) {
-    return Among(hr, {L"WBEM_E_FAILED", L"WBEM_E_TIMED_OUT", L"WBEM_E_SERVER_TOO_BUSY", L"WBEM_E_CALL_CANCELLED",
-                      L"WBEM_E_TRANSPORT_FAILURE", L"RPC_E_CALL_REJECTED"});
-}
-
-// A failed step's code that says nothing about the firmware: given up, timed out, or the connection to WMI gone. Such a
-// start shows the firmware as not available, never a fatal message.
-inline bool LearnedNothing(HRESULT hr) {
-    return Among(hr, {L"WBEM_E_TIMED_OUT", L"RPC_E_DISCONNECTED", L"RPC_E_SERVER_DIED", L"RPC_E_SERVER_DIED_DNE",
-                      L"RPC_S_SERVER_UNAVAILABLE", L"WBEM_E_SHUTTING_DOWN"});
-}
 
 // The status word that a ctrl_param of the type holds for the tool (false: none): the type's bits, present, in 32 bits.
 inline bool StatusWordIn(VARTYPE type, unsigned long long& word) {
@@ -155,7 +137,7 @@ private:
     enum CallEnd { kAnswered, kFailed, kLearnedNothing };
     bool Again(HRESULT hr, long start, int& pauses, long bound) {
         const long next = start + (pauses + 1) * long(kRetryPauseMs);
-        if (!MayPass(hr) || pauses == kMaxRetryPauses || next > bound) return false;
+        if (!FailureMayPass(hr) || pauses == kMaxRetryPauses || next > bound) return false;
         m_t = std::max(m_t, next);
         ++pauses;
         return true;
